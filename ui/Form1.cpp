@@ -1,0 +1,147 @@
+#include "Form1.h"
+
+#include "DefaultKeywords.h"
+#include "KeywordDelegate.h"
+#include "KeywordStore.h"
+#include "Twips.h"
+#include "add.h"
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeView>
+
+#include <cstdio>
+
+std::unique_ptr<Form1> Form1::Start(const Locations &locations, Ask ask, Tell tell)
+{
+    std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell)));
+    QString error;
+    if (!RunStartUp(locations, window->m_keywords, &error)) {
+        window->report(error);
+        return nullptr;
+    }
+    return window;
+}
+
+QString Form1::Caption()
+{
+    return QStringLiteral("Vantrel 通用防注入过滤器");
+}
+
+Form1::Form1(const Locations &locations, Ask ask, Tell tell)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+    , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
+    , ListView1(new QTreeView(Frame1))
+    , Command1(new QPushButton(QStringLiteral("添加(A)"), this))
+    , Command2(new QPushButton(QStringLiteral("删除(&D)"), this))
+    , Command4(new QPushButton(QStringLiteral("恢复默认"), this))
+    , Command5(new QPushButton(QStringLiteral("确定(O)"), this))
+    , m_locations(locations)
+    , m_ask(std::move(ask))
+    , m_tell(std::move(tell))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(Caption());
+    Twips::FixClientSize(this, 6195, 4050);
+
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command4->setObjectName(QStringLiteral("Command4"));
+    Command5->setObjectName(QStringLiteral("Command5"));
+
+    Frame1->setGeometry(Twips::Rect(this, 120, 240, 4575, 3615));
+    ListView1->setGeometry(Twips::Rect(this, 120, 240, 4335, 3135));
+    Command1->setGeometry(Twips::Rect(this, 4800, 360, 1215, 615));
+    Command2->setGeometry(Twips::Rect(this, 4800, 1080, 1215, 615));
+    Command4->setGeometry(Twips::Rect(this, 4800, 1800, 1215, 615));
+    Command5->setGeometry(Twips::Rect(this, 4800, 2520, 1215, 615));
+
+    m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
+    ListView1->setModel(&m_keywords);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSortingEnabled(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionsClickable(false);
+    ListView1->header()->setSectionsMovable(false);
+    ListView1->header()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
+
+    auto *delegate = new KeywordDelegate(ListView1);
+    ListView1->setItemDelegate(delegate);
+    connect(delegate, &KeywordDelegate::refused, this,
+            [this](KeywordFile::Fault fault) { m_tell(Caption(), add::RefusalText(fault)); },
+            Qt::QueuedConnection);
+
+    Frame1->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command4);
+    setTabOrder(Command4, Command5);
+    setTabOrder(Command5, ListView1);
+    Command1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+}
+
+void Form1::report(const QString &error)
+{
+    std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+    m_tell(Caption(), error);
+}
+
+void Form1::Command1_Click()
+{
+    if (!m_add) {
+        m_add = new add(m_tell);
+        m_add->setWindowIcon(windowIcon());
+        m_add->move(geometry().center() - m_add->rect().center());
+        connect(m_add, &add::keywordEntered, this, [this](const QString &keyword) {
+            // Once the main window is closed, its list is gone for the user.
+            if (isVisible())
+                m_keywords.Append(keyword);
+        });
+    }
+    m_add->show();
+    m_add->raise();
+    m_add->activateWindow();
+}
+
+void Form1::Command2_Click()
+{
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    const qsizetype position = selected.first().row() + 1;
+    if (position > 0)
+        m_keywords.RemoveAt(position);
+    // The view would select the next row; a second click must not delete a
+    // row the user never picked.
+    ListView1->selectionModel()->clearSelection();
+}
+
+void Form1::Command4_Click()
+{
+    if (m_ask(QStringLiteral("你是否要恢复系统的默认设置?"),
+              QStringLiteral("Vantrel通用防注入过滤器恢复默认设置")))
+        RestoreDefaults(m_keywords);
+}
+
+void Form1::Command5_Click()
+{
+    if (!m_ask(QStringLiteral("你是否要保存系统设置?"), Caption()))
+        return;
+    // A failed save keeps the window and every unsaved edit, so the user can
+    // fix the cause and save again.
+    QString error;
+    if (!SaveAndPublish(m_locations, m_keywords, &error))
+        report(error);
+}

@@ -1,0 +1,80 @@
+#include "add.h"
+
+#include "Twips.h"
+
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+add::add(Tell tell)
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+    , Frame1(new QGroupBox(QStringLiteral("输入要过滤的字符"), this))
+    , Text1(new QLineEdit(Frame1))
+    , Command1(new QPushButton(QStringLiteral("确定(&O)"), this))
+    , Command2(new QPushButton(QStringLiteral("取消(&C)"), this))
+    , m_tell(std::move(tell))
+{
+    // No parent: if the main window is closed first, the program ends only
+    // when this dialog closes too.
+    setObjectName(QStringLiteral("add"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(Caption());
+    Twips::FixClientSize(this, 4275, 1425);
+
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+
+    Frame1->setGeometry(Twips::Rect(this, 120, 120, 2775, 1095));
+    Text1->setGeometry(Twips::Rect(this, 120, 360, 2535, 375));
+    Command1->setGeometry(Twips::Rect(this, 3120, 120, 975, 495));
+    Command2->setGeometry(Twips::Rect(this, 3120, 720, 975, 495));
+
+    // Neither button answers Enter.
+    Command1->setAutoDefault(false);
+    Command2->setAutoDefault(false);
+
+    setTabOrder(Text1, Command1);
+    setTabOrder(Command1, Command2);
+    Text1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &add::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &add::Command2_Click);
+}
+
+QString add::Caption()
+{
+    return QStringLiteral("添加URL过滤字符");
+}
+
+QString add::RefusalText(KeywordFile::Fault fault)
+{
+    switch (fault) {
+    case KeywordFile::Fault::LineBreak:
+        return QStringLiteral("关键字不能包含换行符。");
+    case KeywordFile::Fault::Unencodable:
+        return QStringLiteral("关键字含有无法保存的字符。");
+    case KeywordFile::Fault::None:
+        break;
+    }
+    return {};
+}
+
+void add::Command1_Click()
+{
+    // Taken exactly as typed: no trimming, no check for empty or repeated text.
+    const QString text = Text1->text();
+    const KeywordFile::Fault fault = KeywordFile::Check(text);
+    if (fault != KeywordFile::Fault::None) {
+        m_tell(Caption(), RefusalText(fault));
+        return;
+    }
+    emit keywordEntered(text);
+    close();
+}
+
+void add::Command2_Click()
+{
+    close();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "KeywordFile.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+
+// The add-keyword dialog. It does not block the main window, keeps nothing
+// between openings (it is deleted when closed), and ignores Enter and Esc.
+class add : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using Tell = std::function<void(const QString &title, const QString &text)>;
+
+    explicit add(Tell tell);
+
+    static QString Caption();
+    // Why a keyword cannot be taken, in the words the user sees.
+    static QString RefusalText(KeywordFile::Fault fault);
+
+    QGroupBox *Frame1;
+    QLineEdit *Text1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+
+signals:
+    void keywordEntered(const QString &keyword);
+
+private slots:
+    void Command1_Click();
+    void Command2_Click();
+
+private:
+    Tell m_tell;
+};
