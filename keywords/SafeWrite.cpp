@@ -12,14 +12,20 @@
 
 namespace {
 
-// Qt 6.4 loses the system's reason when a buffered write fails at flush time
-// ("Unknown error"); errno still holds it.
+// QSaveFile does not always pass on the system's reason: a buffered write
+// that fails at flush time says "Unknown error", and a read-only file system
+// shows as "Existing file ... is not writable". errno still holds it.
 QString Reason(const QFileDevice &file, int systemError)
 {
     const QString reason = file.errorString();
-    if (systemError != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
-        return qt_error_string(systemError);
-    return reason;
+    if (systemError == 0)
+        return reason;
+    const QString system = qt_error_string(systemError);
+    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+        return system;
+    if (reason.contains(system))
+        return reason;
+    return QStringLiteral("%1（%2）").arg(reason, system);
 }
 
 QString FollowLinks(const QString &path)
@@ -72,8 +78,9 @@ bool WriteFileSafely(const QString &path, const QByteArray &bytes, QString *reas
 
     QSaveFile file(target);
     file.setDirectWriteFallback(false);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
-        *reason = file.errorString();
+        *reason = Reason(file, errno);
         return false;
     }
     // flush() must be checked before commit(): commit() ignores a failed
@@ -95,8 +102,9 @@ bool WriteFileSafely(const QString &path, const QByteArray &bytes, QString *reas
         file.cancelWriting();
         return false;
     }
+    errno = 0;
     if (!file.commit()) {
-        *reason = file.errorString();
+        *reason = Reason(file, errno);
         return false;
     }
     return SyncDirectory(QFileInfo(target).absolutePath(), reason);
