@@ -1,0 +1,180 @@
+// Start-up and responsiveness of the main window, against a bare window in
+// the same run. Run with QT_QPA_PLATFORM=offscreen.
+//   bench_window                    the whole table (starts itself as children)
+//   bench_window bare               a bare window with an empty list view
+//   bench_window form DIRECTORY     the main window on DIRECTORY/inject.txt
+#include "Form1.h"
+#include "KeywordFile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Quits at the window's first paint: the user sees it from then on.
+class FirstPaint : public QObject
+{
+public:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            QCoreApplication::exit(0);
+        return false;
+    }
+};
+
+int ShowUntilPainted(QWidget &window)
+{
+    FirstPaint filter;
+    window.installEventFilter(&filter);
+    window.show();
+    return QApplication::exec();
+}
+
+int RunBare(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setFixedSize(413, 270);
+    // An empty list view in report layout still shows its column heading,
+    // so the floor draws text too.
+    QStandardItemModel model(0, 1);
+    model.setHorizontalHeaderLabels({QStringLiteral("过滤URL关键字列表")});
+    QTreeView view(&window);
+    view.setModel(&model);
+    view.setGeometry(16, 32, 289, 209);
+    return ShowUntilPainted(window);
+}
+
+int RunForm(int argc, char *argv[], const QString &directory)
+{
+    QApplication app(argc, argv);
+    const Locations at{directory + "/inject.txt", directory + "/tarnwick", directory + "/tarnwick/inject.txt"};
+    auto window = Form1::Start(
+        at, [](const QString &, const QString &) { return false; },
+        [](const QString &, const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+    return window ? ShowUntilPainted(*window) : 1;
+}
+
+QStringList Keywords(int count)
+{
+    static const QStringList words{"select", "union all", QStringLiteral("或"), QStringLiteral("管理员"),
+                                   "%27", "exec(", "and 1=1", QStringLiteral("删除表"), "", "chr("};
+    QStringList keywords;
+    keywords.reserve(count);
+    for (int i = 0; i < count; ++i)
+        keywords << (i % 7 == 0 ? words.at(i % words.size()) : words.at(i % words.size()) + QString::number(i));
+    return keywords;
+}
+
+double MedianMs(const QString &program, const QStringList &args, int runs)
+{
+    QList<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess child;
+        child.start(program, args);
+        if (!child.waitForFinished(120000) || child.exitCode() != 0) {
+            std::fprintf(stderr, "%s %s failed: %s\n", qPrintable(program), qPrintable(args.join(' ')),
+                         child.readAllStandardError().constData());
+            return -1;
+        }
+        times << clock.nsecsElapsed() / 1e6;
+    }
+    std::sort(times.begin(), times.end());
+    return times.at(times.size() / 2);
+}
+
+double Ms(const std::function<void()> &step)
+{
+    QElapsedTimer clock;
+    clock.start();
+    step();
+    return clock.nsecsElapsed() / 1e6;
+}
+
+int RunTable(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QString self = QCoreApplication::applicationFilePath();
+    QTemporaryDir dir;
+    const double bare = MedianMs(self, {"bare"}, 15);
+    std::printf("Start-up to the first paint of the main window, median of 15 runs (5 for a million)\n");
+    std::printf("  bare window, empty list view: %8.1f ms\n", bare);
+    std::printf("  %-10s %10s %10s %8s\n", "keywords", "ms", "ratio", "target");
+    for (const int count : {12, 10000, 100000, 1000000}) {
+        QFile file(dir.filePath("inject.txt"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(KeywordFile::Encode(Keywords(count)).bytes) < 0)
+            return 1;
+        file.close();
+        const double ms = MedianMs(self, {"form", dir.path()}, count >= 1000000 ? 5 : 15);
+        std::printf("  %-10d %10.1f %9.2fx %8s\n", count, ms, ms / bare,
+                    count == 12 ? "<=1.2x" : count == 1000000 ? "<1000ms" : "");
+    }
+
+    // Responsiveness with a million rows, in this process.
+    const Locations at{dir.filePath("inject.txt"), dir.filePath("tarnwick"), dir.filePath("tarnwick/inject.txt")};
+    auto window = Form1::Start(at, [](const QString &, const QString &) { return false; },
+                               [](const QString &, const QString &) {});
+    if (!window)
+        return 1;
+    window->show();
+    QCoreApplication::processEvents();
+    QTreeView *view = window->ListView1;
+    auto paint = [view] { view->viewport()->repaint(); };
+    QList<double> scroll, removeFirst, addLast;
+    for (int i = 0; i < 5; ++i) {
+        scroll << Ms([&] {
+            view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / (i + 2));
+            paint();
+        });
+        removeFirst << Ms([&] {
+            view->setCurrentIndex(window->Keywords().index(0));
+            window->Command2->click();
+            paint();
+        });
+        addLast << Ms([&] {
+            window->Keywords().Append(QStringLiteral("新关键字"));
+            view->scrollToBottom();
+            paint();
+        });
+    }
+    auto worst = [](const QList<double> &ms) { return *std::max_element(ms.begin(), ms.end()); };
+    std::printf("\nMain window with %lld rows, worst of 5 (target well under 100 ms)\n",
+                static_cast<long long>(window->Keywords().Count()));
+    std::printf("  scroll and repaint:      %8.2f ms\n", worst(scroll));
+    std::printf("  delete the first row:    %8.2f ms\n", worst(removeFirst));
+    std::printf("  add a row at the end:    %8.2f ms\n", worst(addLast));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    const QStringList args = [&] {
+        QStringList list;
+        for (int i = 1; i < argc; ++i)
+            list << QString::fromLocal8Bit(argv[i]);
+        return list;
+    }();
+    if (args.value(0) == "bare")
+        return RunBare(argc, argv);
+    if (args.value(0) == "form" && args.size() == 2)
+        return RunForm(argc, argv, args.at(1));
+    return RunTable(argc, argv);
+}
