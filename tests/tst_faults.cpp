@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "KeywordFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,20 +22,6 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    if (!file.exists())
-        return QByteArray(); // a null array: no file
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool WriteAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
-}
-
 QStringList Keywords(const QString &stem, int count)
 {
     // Mixed ASCII and Chinese, so that the bytes differ in length from the text.
@@ -47,11 +34,6 @@ QStringList Keywords(const QString &stem, int count)
 QByteArray Bytes(const QStringList &keywords)
 {
     return KeywordFile::Encode(keywords).bytes;
-}
-
-QStringList Entries(const QString &directory)
-{
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 // Writes until the file system says it is full.
@@ -295,6 +277,7 @@ void TestFaults::badWorkingCopiesAreRefusedOrLoaded_data()
     QTest::newRow("missing") << "missing" << QByteArray() << "inject.txt";
     QTest::newRow("a directory") << "directory" << QByteArray() << "directory";
     QTest::newRow("unreadable") << "unreadable" << QByteArray("a\r\n") << "Permission denied";
+    QTest::newRow("UTF-8 with byte-order mark") << "file" << QByteArray("\xEF\xBB\xBF" "and\r\n") << "UTF-8";
     QTest::newRow("invalid GBK") << "file" << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "第 3 行";
     QTest::newRow("NUL byte") << "file" << QByteArray("a\0b\r\nc\r\n", 8) << "loaded 2";
     QTest::newRow("only line ends") << "file" << QByteArray("\r\n\r\n\n\r\r\n").repeated(1000)
