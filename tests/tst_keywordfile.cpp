@@ -19,6 +19,7 @@ private slots:
     void roundTripsByteForByte();
     void refusesKeywordsItCannotHold_data();
     void refusesKeywordsItCannotHold();
+    void loadedKeywordsAreSeparateStrings();
     void listKeepsItsModelContract();
 };
 
@@ -124,6 +125,27 @@ void TestKeywordFile::refusesKeywordsItCannotHold()
     QCOMPARE(encoded.badPosition, position);
     QVERIFY(encoded.bytes.isEmpty());
     QCOMPARE(KeywordFile::Check(keywords.at(position - 1)), fault);
+}
+
+void TestKeywordFile::loadedKeywordsAreSeparateStrings()
+{
+    // Keywords read from one file may share memory; nothing of that may show.
+    QStringList keywords = KeywordFile::Decode("one\r\ntwo\nthree").keywords;
+    for (const QString &keyword : keywords)
+        QCOMPARE(keyword.utf16()[keyword.size()], u'\0');
+    const QString copy = keywords.at(0);
+    keywords[0].append(u'X');
+    keywords[1][0] = u'T';
+    keywords[2].prepend(u'>');
+    QCOMPARE(keywords, QStringList({"oneX", "Two", ">three"}));
+    QCOMPARE(copy, QStringLiteral("one"));
+
+    // The last of them left, changed in place.
+    QString last = KeywordFile::Decode("a\r\nb\r\n").keywords.at(0);
+    last.append(QStringLiteral("bcdef"));
+    last.prepend(u'<');
+    QCOMPARE(last, QStringLiteral("<abcdef"));
+    QCOMPARE(last.utf16()[last.size()], u'\0');
 }
 
 void TestKeywordFile::listKeepsItsModelContract()
