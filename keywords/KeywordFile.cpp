@@ -147,20 +147,16 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
 KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
 {
     Encoded result;
-    qsizetype size = 0;
-    for (const QString &keyword : keywords)
-        size += keyword.size() + 2;
-
-    QString text;
-    text.reserve(size);
-    bool lineBreak = false;
-    for (const QString &keyword : keywords) {
-        lineBreak = lineBreak || HasLineBreak(keyword);
-        text.append(keyword);
+    QString text = keywords.join(QStringView(u"\r\n"));
+    if (!keywords.isEmpty())
         text.append(u"\r\n");
-    }
 
-    if (!lineBreak && EncodeFaithfully(text, &result.bytes))
+    // One line per keyword, unless a keyword holds a line break: one pass
+    // over the whole text, rather than two searches in every keyword.
+    qsizetype lines = 0;
+    ForEachLine(reinterpret_cast<const char16_t *>(text.constData()), text.size(),
+                [&lines](qsizetype, qsizetype) { ++lines; });
+    if (lines == keywords.size() && EncodeFaithfully(text, &result.bytes))
         return result;
 
     result.bytes.clear();
