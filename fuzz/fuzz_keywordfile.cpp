@@ -6,6 +6,7 @@
 #include "KeywordStore.h"
 #include "Locations.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QStringDecoder>
@@ -126,6 +127,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Expect(decoded.keywords.size() == lines.size(), "keyword count differs from line count");
     else
         Expect(decoded.keywords.isEmpty(), "a refused file still yields keywords");
+
+    // Read a few bytes at a time, the same bytes must give the same answer.
+    {
+        static constexpr qsizetype pieceSizes[] = {1, 2, 3, 4, 5, 8, 64, 4096};
+        QByteArray copy = bytes;
+        QBuffer device(&copy);
+        Expect(device.open(QIODevice::ReadOnly), "cannot open a buffer");
+        KeywordFile::Decoded pieces;
+        Expect(KeywordFile::DecodeFrom(device, &pieces, pieceSizes[size ? data[0] % 8 : 0]),
+               "reading from a buffer failed");
+        Expect(pieces.ok == decoded.ok && pieces.badLine == decoded.badLine
+                   && pieces.utf8ByteOrderMark == decoded.utf8ByteOrderMark
+                   && pieces.keywords == decoded.keywords,
+               "reading in pieces differs from decoding the whole");
+    }
 
     QByteArray encoded;
     if (decoded.ok) {

@@ -1,5 +1,6 @@
 #include "KeywordFile.h"
 
+#include <QIODevice>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -90,6 +91,26 @@ bool EncodeFaithfully(const QString &text, QByteArray *bytes)
     return !decoder.hasError() && back == text;
 }
 
+// Each keyword is a piece of the decoded text, not a copy: one block for the
+// whole file instead of one allocation per keyword, which made loading a large
+// list cost several times the decoding alone. The pieces share the block as
+// copies of one string do, so changing one copies it first, and the block
+// goes when the last of them does. Each line end becomes a NUL, so every piece
+// still ends in one as a QString's text must.
+QStringList CutIntoKeywords(QString text)
+{
+    QStringList keywords;
+    char16_t *const chars = reinterpret_cast<char16_t *>(text.data());
+    ForEachLine(chars, text.size(), [&](qsizetype start, qsizetype length) {
+        chars[start + length] = u'\0'; // at the very end: the text's own NUL
+        QString::DataPointer piece = text.data_ptr();
+        piece.ptr = chars + start;
+        piece.size = length;
+        keywords.append(QString(std::move(piece)));
+    });
+    return keywords;
+}
+
 } // namespace
 
 KeywordFile::Fault KeywordFile::Check(const QString &keyword)
@@ -127,21 +148,59 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
         return result;
     }
 
-    // Each keyword is a piece of the decoded text, not a copy: one block for
-    // the whole file instead of one allocation per keyword, which made loading
-    // a large list cost several times the decoding alone. The pieces share the
-    // block as copies of one string do, so changing one copies it first, and
-    // the block goes when the last of them does. Each line end becomes a NUL,
-    // so every piece still ends in one as a QString's text must.
-    char16_t *const chars = reinterpret_cast<char16_t *>(text.data());
-    ForEachLine(chars, text.size(), [&](qsizetype start, qsizetype length) {
-        chars[start + length] = u'\0'; // at the very end: the text's own NUL
-        QString::DataPointer piece = text.data_ptr();
-        piece.ptr = chars + start;
-        piece.size = length;
-        result.keywords.append(QString(std::move(piece)));
-    });
+    result.keywords = CutIntoKeywords(std::move(text));
     return result;
+}
+
+bool KeywordFile::DecodeFrom(QIODevice &device, Decoded *decoded, qsizetype pieceSize)
+{
+    Q_ASSERT(pieceSize > 0);
+    const qint64 start = device.pos();
+    // Refused bytes and the UTF-8 mark: Decode() finds the line at fault.
+    auto decodeWhole = [&] {
+        if (!device.seek(start))
+            return false;
+        *decoded = Decode(device.readAll());
+        return true;
+    };
+
+    QStringDecoder decoder(Codec, ConverterFlags);
+    // Never more characters than bytes.
+    QString text(qMax<qint64>(0, device.size() - start), Qt::Uninitialized);
+    qsizetype used = 0;
+    QByteArray piece;
+    for (bool first = true;; first = false) {
+        const qsizetype carried = piece.size();
+        piece.resize(carried + pieceSize);
+        const qint64 got = device.read(piece.data() + carried, pieceSize);
+        if (got < 0)
+            return false;
+        piece.resize(carried + got);
+        const bool atEnd = got == 0;
+        // Also when the first bytes are too few to tell.
+        if (first && !piece.isEmpty() && QByteArrayView("\xEF\xBB\xBF").startsWith(piece.left(3)))
+            return decodeWhole();
+
+        // Up to the last line end: no character spans one, so each piece
+        // decodes on its own exactly as it would within the whole file.
+        const qsizetype ready =
+            atEnd ? piece.size() : qMax(piece.lastIndexOf('\n'), piece.lastIndexOf('\r')) + 1;
+        if (ready > 0) {
+            if (text.size() - used < ready)
+                text.resize(used + ready); // the file grew while being read
+            QChar *const begin = text.data();
+            used = decoder.appendToBuffer(begin + used, QByteArrayView(piece).first(ready)) - begin;
+            if (decoder.hasError())
+                return decodeWhole();
+            piece.remove(0, ready);
+        }
+        if (atEnd)
+            break;
+    }
+    text.truncate(used);
+    *decoded = Decoded();
+    decoded->keywords = CutIntoKeywords(std::move(text));
+    return true;
 }
 
 KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
