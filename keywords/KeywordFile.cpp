@@ -54,8 +54,11 @@ void ForEachLine(const Char *begin, qsizetype size, Callback &&lineFound)
     qsizetype start = 0;
     qsizetype i = 0;
     while (i < size) {
-        if constexpr (sizeof(Char) == 2)
+        if constexpr (sizeof(Char) == 2) {
             i = SkipToLineEnd(begin, i, size);
+            if (i == size)
+                break;
+        }
         const Char c = begin[i];
         if (c != Char('\r') && c != Char('\n')) {
             ++i;
