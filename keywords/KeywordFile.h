@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QStringList>
 
+class QIODevice;
+
 // The keyword file format: one keyword per line, every line ended by CR LF,
 // in code page 936 (GBK) whatever the platform, because the filter and the
 // files made on the systems this list comes from rely on it.
@@ -28,6 +30,11 @@ public:
     // A line ends at CR LF, a lone LF or a lone CR. The last line counts even
     // without an end marker; an end marker at the very end adds no empty line.
     static Decoded Decode(const QByteArray &bytes);
+    // The same as Decode(device.readAll()) from the device's position on, but
+    // reading pieceSize bytes at a time rather than holding all of them. False
+    // when reading fails; a file's error() tells more. The device must be able
+    // to seek back to where it started.
+    static bool DecodeFrom(QIODevice &device, Decoded *decoded, qsizetype pieceSize = 256 * 1024);
 
     struct Encoded
     {

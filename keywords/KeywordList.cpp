@@ -23,6 +23,20 @@ void KeywordList::AppendAll(const QStringList &texts)
     endInsertRows();
 }
 
+void KeywordList::AppendAll(QStringList &&texts)
+{
+    if (texts.isEmpty())
+        return;
+    const int first = rowCount();
+    beginInsertRows(QModelIndex(), first, first + int(texts.size()) - 1);
+    // Taking the list whole saves touching every keyword of a large file.
+    if (m_texts.isEmpty())
+        m_texts = std::move(texts);
+    else
+        m_texts.append(std::move(texts));
+    endInsertRows();
+}
+
 void KeywordList::RemoveAt(qsizetype position)
 {
     // Callers hold a valid position; anything else is a bug that must not

@@ -14,6 +14,7 @@ public:
 
     void Append(const QString &text);
     void AppendAll(const QStringList &texts);
+    void AppendAll(QStringList &&texts);
     void RemoveAt(qsizetype position);
     void Clear();
 

@@ -56,14 +56,13 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
         *error = QStringLiteral("无法读取关键字文件 %1：%2").arg(Native(path), file.errorString());
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    KeywordFile::Decoded decoded;
+    if (!KeywordFile::DecodeFrom(file, &decoded) || file.error() != QFileDevice::NoError) {
         *error = QStringLiteral("无法读取关键字文件 %1：%2").arg(Native(path), file.errorString());
         return false;
     }
     file.close();
 
-    const KeywordFile::Decoded decoded = KeywordFile::Decode(bytes);
     if (decoded.utf8ByteOrderMark) {
         *error = QStringLiteral("关键字文件 %1 是 UTF-8 编码（以 UTF-8 字节顺序标记开头），"
                                 "本程序需要 GBK 编码。请将它另存为 GBK 编码后再启动。")
@@ -77,7 +76,7 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
                      .arg(decoded.badLine);
         return false;
     }
-    list.AppendAll(decoded.keywords);
+    list.AppendAll(std::move(decoded.keywords));
     return true;
 }
 

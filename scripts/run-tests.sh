@@ -1,8 +1,20 @@
 #!/bin/sh
-# Sets up, builds and runs every test.
+# Sets up, builds and runs every test: the test suite, then the keyword file
+# fuzzer for a minute ($FUZZ_SECONDS), then the suite again under ASan and
+# UBSan. Fails when any of the three fails.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-cd "${BUILD_DIR:-build}"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600
+
+failed=""
+(cd "${BUILD_DIR:-build}" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600) \
+    || failed="$failed test-suite"
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || failed="$failed fuzzer"
+scripts/sanitize.sh || failed="$failed sanitizers"
+
+if [ -n "$failed" ]; then
+    echo "FAILED:$failed" >&2
+    exit 1
+fi
+echo "All passed: test suite, fuzzer, sanitizers."

@@ -2,6 +2,7 @@
 #include "KeywordList.h"
 
 #include <QAbstractItemModelTester>
+#include <QBuffer>
 #include <QTest>
 
 using Fault = KeywordFile::Fault;
@@ -17,6 +18,9 @@ private slots:
     void refusesBadBytes();
     void refusesKeywordsItCannotHold_data();
     void refusesKeywordsItCannotHold();
+    void readsInPiecesAsWhole_data();
+    void readsInPiecesAsWhole();
+    void loadedKeywordsAreSeparateStrings();
     void listKeepsItsModelContract();
 };
 
@@ -111,6 +115,63 @@ void TestKeywordFile::refusesKeywordsItCannotHold()
     QCOMPARE(encoded.badPosition, position);
     QVERIFY(encoded.bytes.isEmpty());
     QCOMPARE(KeywordFile::Check(keywords.at(position - 1)), fault);
+}
+
+void TestKeywordFile::readsInPiecesAsWhole_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("CR LF split between pieces") << QByteArray("ab\r\ncd\r\nef\r\n\r\n");
+    QTest::newRow("lone CR and LF") << QByteArray("a\rb\nc\r\rd");
+    QTest::newRow("Chinese split between pieces")
+        << QByteArray("\xc4\xe3\xba\xc3\r\nx\xb9\xdc\xc0\xed\xd4\xb1\r\n\xbb\xf2");
+    QTest::newRow("line longer than a piece")
+        << QByteArray(5000, 'x') + "\r\n" + QByteArray(3001, '\xb0') + "\xa1\r\n";
+    QTest::newRow("bad byte in a later line") << QByteArray("ok\r\nok\r\nok\r\n\xff\x40\r\nok");
+    QTest::newRow("lead byte before a line end in a later piece")
+        << QByteArray("ok\r\nok\r\nok\x81\r\nok");
+    QTest::newRow("lead byte at the end") << QByteArray("abc\r\nd\x81");
+    QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBFselect\r\n");
+    QTest::newRow("starts like the UTF-8 mark") << QByteArray("\xEF\xBB");
+}
+
+void TestKeywordFile::readsInPiecesAsWhole()
+{
+    QFETCH(QByteArray, bytes);
+    const KeywordFile::Decoded whole = KeywordFile::Decode(bytes);
+    for (const qsizetype pieceSize : {1, 2, 3, 7, 4096}) {
+        QBuffer device(&bytes);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        KeywordFile::Decoded pieces;
+        pieces.badLine = -1;
+        QVERIFY(KeywordFile::DecodeFrom(device, &pieces, pieceSize));
+        QCOMPARE(pieces.ok, whole.ok);
+        QCOMPARE(pieces.badLine, whole.badLine);
+        QCOMPARE(pieces.utf8ByteOrderMark, whole.utf8ByteOrderMark);
+        QCOMPARE(pieces.keywords, whole.keywords);
+    }
+}
+
+void TestKeywordFile::loadedKeywordsAreSeparateStrings()
+{
+    // Keywords read from one file may share memory; nothing of that may show.
+    QStringList keywords = KeywordFile::Decode("one\r\ntwo\nthree").keywords;
+    for (const QString &keyword : keywords)
+        QCOMPARE(keyword.utf16()[keyword.size()], u'\0');
+    const QString copy = keywords.at(0);
+    keywords[0].append(u'X');
+    keywords[1][0] = u'T';
+    keywords[2].prepend(u'>');
+    QCOMPARE(keywords, QStringList({"oneX", "Two", ">three"}));
+    QCOMPARE(copy, QStringLiteral("one"));
+
+    // The last of them left, changed in place.
+    QString last = KeywordFile::Decode("a\r\nb\r\n").keywords.at(0);
+    last.append(QStringLiteral("bcdef"));
+    last.prepend(u'<');
+    QCOMPARE(last, QStringLiteral("<abcdef"));
+    QCOMPARE(last.utf16()[last.size()], u'\0');
 }
 
 void TestKeywordFile::listKeepsItsModelContract()
