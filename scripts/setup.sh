@@ -5,7 +5,7 @@ set -eu
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei xvfb xauth xdotool imagemagick
-  python3 python3-xlib"
+  python3 python3-xlib desktop-file-utils dpkg-dev file"
 
 missing=""
 for p in $packages; do
