@@ -12,6 +12,7 @@ import ctypes
 import os
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import time
@@ -96,6 +97,13 @@ CLONE_NEWNS = 0x00020000
 MS_BIND = 0x1000
 MS_REC = 0x4000
 MS_PRIVATE = 1 << 18
+
+
+def _end_with_this_process():
+    """For a child: SIGTERM when the harness dies, even if it is killed (a
+    test timeout), so no X server or program outlives it."""
+    PR_SET_PDEATHSIG = 1
+    _libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def _mount(source, target, fstype, flags, options):
@@ -204,6 +212,7 @@ class Screen:
             ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset",
              "-screen", "0", f"{SCREEN_SIZE[0]}x{SCREEN_SIZE[1]}x24"],
             pass_fds=[write_end], stdin=subprocess.DEVNULL,
+            preexec_fn=_end_with_this_process,
             stdout=self._xvfb_log, stderr=subprocess.STDOUT)
         os.close(write_end)
         number = b""
@@ -405,7 +414,8 @@ class Program:
                **screen.env()}
         self.process = subprocess.Popen(["chroot", root.path, *command], env=env,
                                         stdin=subprocess.DEVNULL, stdout=self._stderr,
-                                        stderr=self._stderr, umask=umask)
+                                        stderr=self._stderr, umask=umask,
+                                        preexec_fn=_end_with_this_process)
 
     def running(self):
         return self.process.poll() is None
