@@ -2,7 +2,6 @@
 #include "KeywordList.h"
 
 #include <QAbstractItemModelTester>
-#include <QBuffer>
 #include <QTest>
 
 using Fault = KeywordFile::Fault;
@@ -18,8 +17,6 @@ private slots:
     void refusesBadBytes();
     void refusesKeywordsItCannotHold_data();
     void refusesKeywordsItCannotHold();
-    void readsInPiecesAsWhole_data();
-    void readsInPiecesAsWhole();
     void loadedKeywordsAreSeparateStrings();
     void listKeepsItsModelContract();
 };
@@ -115,42 +112,6 @@ void TestKeywordFile::refusesKeywordsItCannotHold()
     QCOMPARE(encoded.badPosition, position);
     QVERIFY(encoded.bytes.isEmpty());
     QCOMPARE(KeywordFile::Check(keywords.at(position - 1)), fault);
-}
-
-void TestKeywordFile::readsInPiecesAsWhole_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("CR LF split between pieces") << QByteArray("ab\r\ncd\r\nef\r\n\r\n");
-    QTest::newRow("lone CR and LF") << QByteArray("a\rb\nc\r\rd");
-    QTest::newRow("Chinese split between pieces")
-        << QByteArray("\xc4\xe3\xba\xc3\r\nx\xb9\xdc\xc0\xed\xd4\xb1\r\n\xbb\xf2");
-    QTest::newRow("line longer than a piece")
-        << QByteArray(5000, 'x') + "\r\n" + QByteArray(3001, '\xb0') + "\xa1\r\n";
-    QTest::newRow("bad byte in a later line") << QByteArray("ok\r\nok\r\nok\r\n\xff\x40\r\nok");
-    QTest::newRow("lead byte before a line end in a later piece")
-        << QByteArray("ok\r\nok\r\nok\x81\r\nok");
-    QTest::newRow("lead byte at the end") << QByteArray("abc\r\nd\x81");
-    QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBFselect\r\n");
-    QTest::newRow("starts like the UTF-8 mark") << QByteArray("\xEF\xBB");
-}
-
-void TestKeywordFile::readsInPiecesAsWhole()
-{
-    QFETCH(QByteArray, bytes);
-    const KeywordFile::Decoded whole = KeywordFile::Decode(bytes);
-    for (const qsizetype pieceSize : {1, 2, 3, 7, 4096}) {
-        QBuffer device(&bytes);
-        QVERIFY(device.open(QIODevice::ReadOnly));
-        KeywordFile::Decoded pieces;
-        pieces.badLine = -1;
-        QVERIFY(KeywordFile::DecodeFrom(device, &pieces, pieceSize));
-        QCOMPARE(pieces.ok, whole.ok);
-        QCOMPARE(pieces.badLine, whole.badLine);
-        QCOMPARE(pieces.utf8ByteOrderMark, whole.utf8ByteOrderMark);
-        QCOMPARE(pieces.keywords, whole.keywords);
-    }
 }
 
 void TestKeywordFile::loadedKeywordsAreSeparateStrings()

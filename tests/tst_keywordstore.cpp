@@ -30,7 +30,6 @@ private slots:
     void init();
     void workingCopyIsBesideTheProgram_data();
     void workingCopyIsBesideTheProgram();
-    void startUpLoadsInFileOrderAndCreatesFilterDirectory();
     void filterDirectoryIsLeftAloneWhenSomethingIsThere_data();
     void filterDirectoryIsLeftAloneWhenSomethingIsThere();
     void saveWritesIdenticalCopies_data();
@@ -78,18 +77,6 @@ void TestKeywordStore::workingCopyIsBesideTheProgram()
     QCOMPARE(at.workingCopy, workingCopy);
     QCOMPARE(at.filterDirectory, QStringLiteral("/tarnwick"));
     QCOMPARE(at.publishedCopy, QStringLiteral("/tarnwick/inject.txt"));
-}
-
-void TestKeywordStore::startUpLoadsInFileOrderAndCreatesFilterDirectory()
-{
-    QVERIFY(WriteAll(m_at.workingCopy, "b\r\na\r\nb"));
-    KeywordList list;
-    list.Append("already there");
-    QString error;
-    QVERIFY2(RunStartUp(m_at, list, &error), qPrintable(error));
-    QCOMPARE(list.Texts(), QStringList({"already there", "b", "a", "b"}));
-    QVERIFY(QFileInfo(m_at.filterDirectory).isDir());
-    QCOMPARE(Mode(m_at.filterDirectory), 0755);
 }
 
 void TestKeywordStore::filterDirectoryIsLeftAloneWhenSomethingIsThere_data()
