@@ -144,8 +144,8 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
             if (result.badLine == 0 && !DecodesCleanly(QByteArrayView(bytes).sliced(start, length)))
                 result.badLine = line;
         });
-        // Not on any line: the fault straddles a line end, which the line
-        // before it holds.
+        // Every fault lies within a line, since line ends are never part of
+        // a character; this only keeps the report a line number regardless.
         if (result.badLine == 0)
             result.badLine = qMax<qsizetype>(line, 1);
         return result;

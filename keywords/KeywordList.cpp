@@ -15,12 +15,7 @@ void KeywordList::Append(const QString &text)
 
 void KeywordList::AppendAll(const QStringList &texts)
 {
-    if (texts.isEmpty())
-        return;
-    const int first = rowCount();
-    beginInsertRows(QModelIndex(), first, first + int(texts.size()) - 1);
-    m_texts.append(texts);
-    endInsertRows();
+    AppendAll(QStringList(texts));
 }
 
 void KeywordList::AppendAll(QStringList &&texts)

@@ -52,12 +52,9 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
 {
     const QString &path = locations.workingCopy;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("无法读取关键字文件 %1：%2").arg(Native(path), file.errorString());
-        return false;
-    }
     KeywordFile::Decoded decoded;
-    if (!KeywordFile::DecodeFrom(file, &decoded) || file.error() != QFileDevice::NoError) {
+    if (!file.open(QIODevice::ReadOnly) || !KeywordFile::DecodeFrom(file, &decoded)
+        || file.error() != QFileDevice::NoError) {
         *error = QStringLiteral("无法读取关键字文件 %1：%2").arg(Native(path), file.errorString());
         return false;
     }

@@ -23,7 +23,7 @@ class Form1 : public QWidget
 
 public:
     using Ask = std::function<bool(const QString &prompt, const QString &title)>;
-    using Tell = std::function<void(const QString &title, const QString &text)>;
+    using Tell = add::Tell;
 
     // Runs the start-up sequence and returns the window ready to be shown,
     // or tells the failure and returns nothing.

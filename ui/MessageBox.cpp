@@ -4,19 +4,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace {
-
-void Show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)
-{
-    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    box.button(QMessageBox::Ok)->setIcon(QIcon());
-    box.exec();
-}
-
-} // namespace
-
 std::unique_ptr<QMessageBox> MessageBox::CreateQuestion(QWidget *parent, const QString &prompt,
                                                         const QString &title)
 {
@@ -42,10 +29,9 @@ bool MessageBox::AskYesNo(QWidget *parent, const QString &prompt, const QString 
 
 void MessageBox::ShowError(QWidget *parent, const QString &title, const QString &text)
 {
-    Show(parent, QMessageBox::Critical, title, text);
-}
-
-void MessageBox::ShowWarning(QWidget *parent, const QString &title, const QString &text)
-{
-    Show(parent, QMessageBox::Warning, title, text);
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
+    box.exec();
 }

@@ -22,5 +22,4 @@ public:
     static bool AskYesNo(QWidget *parent, const QString &prompt, const QString &title);
 
     static void ShowError(QWidget *parent, const QString &title, const QString &text);
-    static void ShowWarning(QWidget *parent, const QString &title, const QString &text);
 };

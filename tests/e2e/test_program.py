@@ -54,6 +54,12 @@ def answer(screen, main, title, *keys):
     screen.wait_gone(box)
 
 
+def open_add_dialog(screen, main):
+    """Clicks Add and waits for the dialog."""
+    main.click(ADD)
+    return screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+
+
 def read_or_none(root, path):
     try:
         return root.read(path)
@@ -111,8 +117,7 @@ def one_edit(ctx):
     main.click(DELETE)
     main.click(DELETE)  # nothing is picked now: must not delete another row
 
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     dialog_centre = (dialog.x + dialog.width // 2, dialog.y + dialog.height // 2)
     main_centre = (main.win.x + main.win.width // 2, main.win.y + main.win.height // 2)
     check(all(abs(a - b) <= 1 for a, b in zip(dialog_centre, main_centre)),
@@ -160,15 +165,13 @@ def questions_and_defaults(ctx):
     main.click(SAVE)
     answer(screen, main, CAPTION, "alt+n")
     # Once the add dialog opens, both answers have been fully handled.
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     check(state() == before, "answering No changed a file")
     # Cancel adds nothing, whether clicked or pressed.
     screen.type(dialog, "never")
     screen.click(dialog.at(*DIALOG_CANCEL))
     screen.wait_gone(dialog)
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     screen.type(dialog, "nor")
     screen.key(dialog, "alt+c")
     screen.wait_gone(dialog)
@@ -212,8 +215,7 @@ def plain_file_blocks_publish(ctx):
     root.write("/tarnwick", notes)
     program, main = start(ctx, root)
 
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     screen.type(dialog, "drop")
     screen.key(dialog, "alt+o")
     screen.wait_gone(dialog)
@@ -251,8 +253,7 @@ def closing(ctx):
     wait_until(lambda: os.path.isdir(root("/tarnwick")), "/tarnwick to be created at start-up")
     main.pick_row(0)
     main.click(DELETE)
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     screen.type(dialog, "gone")
     screen.click(dialog.at(*DIALOG_OK))
     screen.wait_gone(dialog)
@@ -261,8 +262,7 @@ def closing(ctx):
     check_equal(os.listdir(root("/tarnwick")), [], "files in /tarnwick")
 
     program, main = start(ctx, root, log_name="program-2")
-    main.click(ADD)
-    dialog = screen.wait_window(ADD_CAPTION, DIALOG_CLIENT)
+    dialog = open_add_dialog(screen, main)
     screen.close_window(main.win)
     screen.wait_gone(main.win)
     stays(lambda: program.running() and screen.is_shown(dialog),
