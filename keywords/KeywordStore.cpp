@@ -3,47 +3,93 @@
 #include "KeywordFile.h"
 #include "KeywordList.h"
 #include "Locations.h"
-#include "SafeWrite.h"
+#include "SafeFile.h"
+#include "SystemReason.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
-#endif
+#include <unistd.h>
 
 namespace {
 
-QString Native(const QString &path)
+using Cause = SafeFile::Cause;
+using Step = SafeFile::Step;
+
+const QString NothingChanged = QStringLiteral("工作副本和发布副本都没有改动。");
+
+QString UserName(uid_t user)
 {
-    return QDir::toNativeSeparators(path);
+    const struct passwd *account = ::getpwuid(user);
+    return account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
 }
 
-// Shows a keyword in a one-line message, line breaks included.
+QString GroupName(gid_t group)
+{
+    const struct group *entry = ::getgrgid(group);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(group);
+}
+
+// Shows a keyword in a one-line message, line breaks included, a long one cut.
 QString Quoted(QString keyword)
 {
+    constexpr qsizetype Shown = 40;
+    if (keyword.size() > Shown)
+        keyword = keyword.left(Shown) + u'…';
     keyword.replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n"));
     return QStringLiteral("“%1”").arg(keyword);
 }
 
-bool MakeDirectory(const QString &path, QString *reason)
+// Why a step on one copy failed, in words the user can act on.
+QString Explain(const SafeFile::Error &e)
 {
-#ifdef Q_OS_UNIX
-    // 0755 whatever the umask: the web-server filter runs as another user.
-    if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0
-        || ::chmod(QFile::encodeName(path).constData(), 0755) != 0) {
-        *reason = qt_error_string(errno);
-        return false;
+    const QString me = UserName(::geteuid());
+    switch (e.cause) {
+    case Cause::ForeignLink:
+        return QStringLiteral("%1 是用户 %2 的符号链接。为安全起见，本程序只跟随属于 root "
+                              "或你自己（%3）的链接，所以没有读取或写入任何文件。请管理员检查这个链接")
+            .arg(e.path, UserName(e.owner), me);
+    case Cause::NotAFile:
+        return QStringLiteral("%1 不是普通文件").arg(e.path);
+    case Cause::NarrowsReaders:
+        return QStringLiteral("%1 只允许用户 %2 和组 %3 读取（权限 %4）。以你（%5）的身份保存后，"
+                              "新文件不能再属于它们，原来能读它的用户（例如 Web 服务器）会读不到。"
+                              "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
+            .arg(e.path, UserName(e.owner), GroupName(e.group),
+                 QString::number(e.mode, 8).rightJustified(4, u'0'), me);
+    case Cause::System:
+        break;
     }
-    return true;
-#else
-    if (QDir().mkdir(path))
-        return true;
-    *reason = QStringLiteral("无法创建目录");
-    return false;
-#endif
+    if (e.step == Step::Reach && e.code == ENOTDIR)
+        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
+    if (e.step == Step::Reach && e.code == ENOENT)
+        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
+    if (e.step == Step::Create && (e.code == EACCES || e.code == EPERM)) {
+        const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
+        if (e.mode & S_IWGRP)
+            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“adduser %2 %1”，"
+                                           "你重新登录后即可保存")
+                                .arg(GroupName(e.group), me);
+        return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
+    }
+    if (e.step == Step::Create)
+        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
+    if (e.step == Step::Rename && e.code == EBUSY)
+        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。"
+                              "请改为挂载它所在的文件夹")
+            .arg(e.path);
+    return SystemReason(e.code);
+}
+
+QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Error &e)
+{
+    return QStringLiteral("%1 %2 已替换，但未能确认它已写入磁盘（同步文件夹 %3 时：%4），"
+                          "如果系统此时断电，它可能恢复为旧的内容。")
+        .arg(what, path, e.path, SystemReason(e.code));
 }
 
 } // namespace
@@ -51,25 +97,24 @@ bool MakeDirectory(const QString &path, QString *reason)
 bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *error)
 {
     const QString &path = locations.workingCopy;
-    QFile file(path);
-    KeywordFile::Decoded decoded;
-    if (!file.open(QIODevice::ReadOnly) || !KeywordFile::DecodeFrom(file, &decoded)
-        || file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("无法读取关键字文件 %1：%2").arg(Native(path), file.errorString());
+    SafeFile file(path);
+    SafeFile::Error failure;
+    QByteArray bytes;
+    if (!file.Reach(&failure) || !file.Read(&bytes, &failure)) {
+        *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(path, Explain(failure));
         return false;
     }
-    file.close();
-
-    if (decoded.utf8ByteOrderMark) {
-        *error = QStringLiteral("关键字文件 %1 是 UTF-8 编码（以 UTF-8 字节顺序标记开头），"
+    KeywordFile::Decoded decoded = KeywordFile::Decode(bytes);
+    if (decoded.utf8) {
+        *error = QStringLiteral("工作副本 %1 是 UTF-8 编码（以 UTF-8 字节顺序标记开头），"
                                 "本程序需要 GBK 编码。请将它另存为 GBK 编码后再启动。")
-                     .arg(Native(path));
+                     .arg(path);
         return false;
     }
     if (!decoded.ok) {
-        *error = QStringLiteral("关键字文件 %1 第 %2 行不是有效的 GBK 编码文本，未作任何修改。"
+        *error = QStringLiteral("工作副本 %1 第 %2 行不是有效的 GBK 编码文本，未作任何修改。"
                                 "请将它改为 GBK 编码后再启动。")
-                     .arg(Native(path))
+                     .arg(path)
                      .arg(decoded.badLine);
         return false;
     }
@@ -79,20 +124,38 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
 
 bool EnsureFilterDirectory(const Locations &locations, QString *error)
 {
-    const QString &path = locations.filterDirectory;
-    const QFileInfo info(path);
-    if (info.exists() || info.isSymLink())
+    const QByteArray path = QFile::encodeName(locations.filterDirectory);
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0)
         return true;
-    QString reason;
-    if (!MakeDirectory(path, &reason)) {
-        *error = QStringLiteral("无法创建过滤目录 %1：%2").arg(Native(path), reason);
+    // 0755 whatever the umask: the web-server filter runs as another user.
+    int fd = -1;
+    if (::mkdir(path.constData(), 0755) != 0
+        || (fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0
+        || ::fchmod(fd, 0755) != 0) {
+        const int code = errno;
+        *error = QStringLiteral("无法创建过滤目录 %1：%2。").arg(locations.filterDirectory, SystemReason(code));
+        if (code == EACCES || code == EPERM || code == EROFS)
+            *error += QStringLiteral("请由管理员（root）启动一次本程序，或安装本程序的软件包，"
+                                     "它们会创建这个文件夹。");
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
+    ::close(fd);
     return true;
 }
 
 bool RunStartUp(const Locations &locations, KeywordList &list, QString *error)
 {
+    // Nothing is read while the way to either copy holds another user's link.
+    SafeFile published(locations.publishedCopy);
+    SafeFile::Error failure;
+    if (!published.Reach(&failure) && failure.cause == Cause::ForeignLink) {
+        *error = QStringLiteral("无法启动：发布副本 %1 的路径上，%2。")
+                     .arg(locations.publishedCopy, Explain(failure));
+        return false;
+    }
     return LoadWorkingCopy(locations, list, error) && EnsureFilterDirectory(locations, error);
 }
 
@@ -100,26 +163,69 @@ bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString
 {
     const KeywordFile::Encoded encoded = KeywordFile::Encode(list.Texts());
     if (encoded.fault != KeywordFile::Fault::None) {
-        const QString keyword = list.Text(encoded.badPosition);
-        const QString problem = encoded.fault == KeywordFile::Fault::LineBreak
-                                    ? QStringLiteral("含有换行符")
-                                    : QStringLiteral("含有 GBK 编码无法保存的字符");
-        *error = QStringLiteral("第 %1 个关键字 %2 %3，无法保存。请修改或删除它；没有写入任何文件。")
+        const QString keyword = Quoted(list.Text(encoded.badPosition));
+        QString problem;
+        switch (encoded.fault) {
+        case KeywordFile::Fault::LineBreak:
+            problem = QStringLiteral("含有换行符");
+            break;
+        case KeywordFile::Fault::Unencodable:
+            problem = QStringLiteral("含有 GBK 编码无法保存的字符");
+            break;
+        case KeywordFile::Fault::ReadsAsUtf8:
+            problem = QStringLiteral("以“锘”开头，保存后文件的开头恰好是 UTF-8 标记，下次启动时会被当作 "
+                                     "UTF-8 文件拒绝读取");
+            break;
+        case KeywordFile::Fault::None:
+            break;
+        }
+        *error = QStringLiteral("第 %1 个关键字 %2 %3，无法保存。请修改或删除它。")
                      .arg(encoded.badPosition)
-                     .arg(Quoted(keyword), problem);
+                     .arg(keyword, problem)
+                 + NothingChanged;
         return false;
     }
 
-    QString reason;
-    if (!WriteFileSafely(locations.workingCopy, encoded.bytes, &reason)) {
-        *error = QStringLiteral("无法保存工作副本 %1：%2。工作副本和发布副本都没有改动。")
-                     .arg(Native(locations.workingCopy), reason);
+    const QString &workingPath = locations.workingCopy;
+    const QString &publishedPath = locations.publishedCopy;
+    SafeFile working(workingPath);
+    SafeFile published(publishedPath);
+    SafeFile::Error failure;
+    if (!working.Reach(&failure) || !working.Inspect(&failure)) {
+        *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
         return false;
     }
-    if (!WriteFileSafely(locations.publishedCopy, encoded.bytes, &reason)) {
-        *error = QStringLiteral("工作副本 %1 已保存，但无法发布到 %2：%3。发布副本没有被替换。")
-                     .arg(Native(locations.workingCopy), Native(locations.publishedCopy), reason);
+    SafeFile::Error publishFailure;
+    const bool publishable = published.Reach(&publishFailure) && published.Inspect(&publishFailure);
+    if (!publishable
+        && (publishFailure.cause == Cause::ForeignLink || publishFailure.cause == Cause::NarrowsReaders)) {
+        *error = QStringLiteral("无法发布到 %1：%2。").arg(publishedPath, Explain(publishFailure))
+                 + NothingChanged;
         return false;
     }
-    return true;
+
+    // The published copy is never newer than the working copy.
+    QString unconfirmed;
+    if (!working.Replace(encoded.bytes, &failure)) {
+        if (failure.step != Step::Confirm) {
+            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure))
+                     + NothingChanged;
+            return false;
+        }
+        unconfirmed = Unconfirmed(QStringLiteral("工作副本"), workingPath, failure);
+    }
+    if (!publishable || !published.Replace(encoded.bytes, &publishFailure)) {
+        if (publishable && publishFailure.step == Step::Confirm) {
+            unconfirmed += Unconfirmed(QStringLiteral("发布副本"), publishedPath, publishFailure);
+        } else {
+            *error = unconfirmed
+                     + QStringLiteral("工作副本 %1 已保存，但无法发布到 %2：%3。发布副本没有被替换。")
+                           .arg(workingPath, publishedPath, Explain(publishFailure));
+            return false;
+        }
+    }
+    if (unconfirmed.isEmpty())
+        return true;
+    *error = unconfirmed;
+    return false;
 }

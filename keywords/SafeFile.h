@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+// One copy of the keyword file, reached and replaced in folders that other
+// people can write to without ever being led to a file the user running the
+// program could not reach otherwise.
+//
+// A symbolic link on the way is followed only when it belongs to root or to
+// that user, as the kernel does in shared sticky folders; anything found is
+// opened through the descriptors of what was checked, so a link swapped in
+// afterwards is not followed either. A replacement is a new file in the same
+// folder that takes the old name in one rename: readers and a crash see the
+// whole old file or the whole new one, and a link planted at the name is
+// replaced rather than followed.
+class SafeFile
+{
+public:
+    enum class Step {
+        Reach,   // a folder or link on the way
+        Read,
+        Inspect, // the file to be replaced
+        Create,  // the new file in the folder
+        Write,
+        Rename,
+        Confirm, // the folder's sync: the copy was replaced, but is not known to be on disk
+    };
+    enum class Cause {
+        System,         // errno in code
+        ForeignLink,    // a link of another user, not followed
+        NotAFile,       // a device, a pipe or a socket
+        NarrowsReaders, // the replacement would shut out someone who reads it now
+    };
+    struct Error
+    {
+        Step step = Step::Reach;
+        Cause cause = Cause::System;
+        int code = 0;
+        QString path;    // what failed: a link, a folder or the file
+        uid_t owner = 0; // of the link, the folder or the file at fault
+        gid_t group = 0;
+        mode_t mode = 0;
+    };
+
+    explicit SafeFile(const QString &path);
+    ~SafeFile();
+    SafeFile(const SafeFile &) = delete;
+    SafeFile &operator=(const SafeFile &) = delete;
+
+    // Follows the path to the folder that holds the file. Must come first.
+    bool Reach(Error *error);
+    bool Read(QByteArray *bytes, Error *error) const;
+    // Notes owner, group, mode and ACL of the file to be replaced, and refuses
+    // a replacement that would lock out someone who can read it now.
+    bool Inspect(Error *error);
+    // The new file takes over exactly what Inspect noted, where the process
+    // may set it; a new file is 0644 and takes the folder's group. Earlier
+    // saves' leftovers whose process is gone are removed first.
+    bool Replace(const QByteArray &bytes, Error *error);
+
+    QString FolderPath() const { return m_folderPath; }
+
+private:
+    void RemoveLeftovers(int folder) const;
+
+    QString m_path;
+    int m_folder = -1; // O_PATH descriptor of the folder that holds the file
+    QByteArray m_name;
+    QString m_folderPath;
+    bool m_exists = false;
+    uid_t m_owner = 0;
+    gid_t m_group = 0;
+    mode_t m_mode = 0644;
+    QByteArray m_acl; // the POSIX access ACL as stored, empty when none
+};
