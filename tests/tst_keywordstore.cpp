@@ -284,6 +284,12 @@ void TestKeywordStore::keepsOwnersGroupsModesAclsAndReaders()
     QVERIFY2(before.contains("user:4001:r--"), before.constData());
     QCOMPARE(save({"root"}), QString("saved"));
     QCOMPARE(looks(), before);
+    // A new one is readable by all and takes the folder's group, whatever the umask.
+    QVERIFY(QFile::remove(m_at.publishedCopy) && ::chown(QFile::encodeName(path("tarnwick")), 0, Group) == 0);
+    const mode_t mask = ::umask(077);
+    QCOMPARE(save({"root"}), QString("saved"));
+    ::umask(mask);
+    QCOMPARE(std::pair(Stat(m_at.publishedCopy).st_gid, Stat(m_at.publishedCopy).st_mode & 07777), std::pair(Group, mode_t(0644)));
 
     // Members of the folders' group save in turn, an outsider may not, and a
     // member's save that would shut the web server out is refused.
@@ -295,7 +301,6 @@ void TestKeywordStore::keepsOwnersGroupsModesAclsAndReaders()
         QCOMPARE(save({QString::number(member)}), QString("saved"));
     }
     QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"4002"}));
-    QCOMPARE(std::pair(Stat(m_at.publishedCopy).st_gid, Stat(m_at.publishedCopy).st_mode & 07777), std::pair(Group, mode_t(0644)));
     QCOMPARE(std::pair(Stat(m_at.workingCopy).st_uid, Stat(m_at.workingCopy).st_gid), std::pair(OtherMember, Group));
     QString refused;
     {
