@@ -3,6 +3,7 @@
 //   bench_window                    the whole table (starts itself as children)
 //   bench_window bare               a bare window with an empty list view
 //   bench_window form DIRECTORY     the main window on DIRECTORY/inject.txt
+#include "BenchSupport.h"
 #include "Form1.h"
 #include "KeywordFile.h"
 
@@ -82,30 +83,17 @@ QStringList Keywords(int count)
 
 double RunMs(const QString &program, const QStringList &args)
 {
-    QElapsedTimer clock;
-    clock.start();
     QProcess child;
-    child.start(program, args);
-    if (!child.waitForFinished(120000) || child.exitCode() != 0) {
+    const double ms = bench::TimeMs([&] {
+        child.start(program, args);
+        child.waitForFinished(120000);
+    });
+    if (child.exitCode() != 0) {
         std::fprintf(stderr, "%s %s failed: %s\n", qPrintable(program), qPrintable(args.join(' ')),
                      child.readAllStandardError().constData());
         std::exit(1);
     }
-    return clock.nsecsElapsed() / 1e6;
-}
-
-double Median(QList<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times.at(times.size() / 2);
-}
-
-double Ms(const std::function<void()> &step)
-{
-    QElapsedTimer clock;
-    clock.start();
-    step();
-    return clock.nsecsElapsed() / 1e6;
+    return ms;
 }
 
 int RunTable(int argc, char *argv[])
@@ -126,8 +114,8 @@ int RunTable(int argc, char *argv[])
             bare << RunMs(self, {"bare"});
             form << RunMs(self, {"form", dir.path()});
         }
-        std::printf("  %-10d %10.1f %10.1f %9.2fx %8s\n", count, Median(bare), Median(form),
-                    Median(form) / Median(bare),
+        std::printf("  %-10d %10.1f %10.1f %9.2fx %8s\n", count, bench::Median(bare), bench::Median(form),
+                    bench::Median(form) / bench::Median(bare),
                     count == 12 ? "<=1.2x" : count == 1000000 ? "<1000ms" : "");
     }
 
@@ -143,16 +131,16 @@ int RunTable(int argc, char *argv[])
     auto paint = [view] { view->viewport()->repaint(); };
     QList<double> scroll, removeFirst, addLast;
     for (int i = 0; i < 5; ++i) {
-        scroll << Ms([&] {
+        scroll << bench::TimeMs([&] {
             view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / (i + 2));
             paint();
         });
-        removeFirst << Ms([&] {
+        removeFirst << bench::TimeMs([&] {
             view->setCurrentIndex(window->Keywords().index(0));
             window->Command2->click();
             paint();
         });
-        addLast << Ms([&] {
+        addLast << bench::TimeMs([&] {
             window->Keywords().Append(QStringLiteral("新关键字"));
             view->scrollToBottom();
             paint();
