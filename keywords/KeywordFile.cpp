@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+
 namespace {
 
 constexpr const char *Codec = "GBK";
@@ -29,25 +30,22 @@ bool IsUtf8WithMark(QByteArrayView bytes)
 }
 
 // Calls lineFound(line) for each line, ended by CR LF, a lone CR or a lone LF.
-template<typename View, typename Char, typename Callback>
-void ForEachLine(View text, Char cr, Char lf, Callback &&lineFound)
+template<typename View, typename Callback>
+void ForEachLine(View text, Callback &&lineFound)
 {
     const qsizetype size = text.size();
-    qsizetype pos = 0, nextCr = -1, nextLf = -1;
-    auto findFrom = [&](Char c, qsizetype &at) {
-        if (at < pos) {
-            at = text.indexOf(c, pos);
-            if (at < 0)
-                at = size;
-        }
-    };
-    while (pos < size) {
-        findFrom(cr, nextCr);
-        findFrom(lf, nextLf);
-        const qsizetype end = qMin(nextCr, nextLf);
-        lineFound(text.sliced(pos, end - pos));
-        pos = end + (end == nextCr && nextCr + 1 == nextLf ? 2 : 1);
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = text[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        lineFound(text.sliced(start, i - start));
+        if (c == '\r' && i + 1 < size && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
     }
+    if (start < size)
+        lineFound(text.sliced(start));
 }
 
 // Encodes and checks that the bytes read back as the same text, which also
@@ -93,15 +91,14 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
         // bytes split into the same lines as the text would.
         result.ok = false;
         qsizetype line = 0;
-        ForEachLine(QByteArrayView(bytes), '\r', '\n', [&](QByteArrayView bytesOfLine) {
+        ForEachLine(QByteArrayView(bytes), [&](QByteArrayView bytesOfLine) {
             ++line;
             if (result.badLine == 0 && !Decodes(bytesOfLine))
                 result.badLine = line;
         });
         return result;
     }
-    ForEachLine(QStringView(text), u'\r', u'\n',
-                [&](QStringView line) { result.keywords.append(line.toString()); });
+    ForEachLine(QStringView(text), [&](QStringView line) { result.keywords.append(line.toString()); });
     return result;
 }
 
