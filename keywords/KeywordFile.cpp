@@ -3,7 +3,6 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-
 namespace {
 
 constexpr const char *Codec = "GBK";
