@@ -13,7 +13,8 @@
 
 #include <cstdio>
 
-std::unique_ptr<Form1> Form1::Start(const Locations &locations, Ask ask, Tell tell)
+std::unique_ptr<Form1> Form1::Start(const Locations &locations, MessageBox::Ask ask,
+                                    MessageBox::Tell tell)
 {
     std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell)));
     QString error;
@@ -29,7 +30,7 @@ QString Form1::Caption()
     return QStringLiteral("Vantrel 通用防注入过滤器");
 }
 
-Form1::Form1(const Locations &locations, Ask ask, Tell tell)
+Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
     , ListView1(new QTreeView(Frame1))

@@ -2,18 +2,17 @@
 
 #include "KeywordList.h"
 #include "Locations.h"
+#include "MessageBox.h"
 #include "add.h"
 
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class QGroupBox;
 class QPushButton;
 class QTreeView;
-
 
 // The main window: shows the keyword list and offers Add, Delete, Restore
 // defaults and Save.
@@ -22,12 +21,10 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
-    using Ask = std::function<bool(const QString &prompt, const QString &title)>;
-    using Tell = add::Tell;
-
     // Runs the start-up sequence and returns the window ready to be shown,
     // or tells the failure and returns nothing.
-    static std::unique_ptr<Form1> Start(const Locations &locations, Ask ask, Tell tell);
+    static std::unique_ptr<Form1> Start(const Locations &locations, MessageBox::Ask ask,
+                                        MessageBox::Tell tell);
 
     static QString Caption();
 
@@ -48,12 +45,12 @@ private slots:
     void Command5_Click();
 
 private:
-    Form1(const Locations &locations, Ask ask, Tell tell);
+    Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell);
     void report(const QString &error);
 
     const Locations m_locations;
-    Ask m_ask;
-    Tell m_tell;
+    MessageBox::Ask m_ask;
+    MessageBox::Tell m_tell;
     KeywordList m_keywords;
     QPointer<add> m_add;
 };

@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-add::add(Tell tell)
+add::add(MessageBox::Tell tell)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("输入要过滤的字符"), this))
     , Text1(new QLineEdit(Frame1))

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "KeywordFile.h"
+#include "MessageBox.h"
 
 #include <QWidget>
-
-#include <functional>
 
 class QGroupBox;
 class QLineEdit;
@@ -17,9 +16,7 @@ class add : public QWidget
     Q_OBJECT
 
 public:
-    using Tell = std::function<void(const QString &title, const QString &text)>;
-
-    explicit add(Tell tell);
+    explicit add(MessageBox::Tell tell);
 
     static QString Caption();
     // Why a keyword cannot be taken, in the words the user sees.
@@ -38,5 +35,5 @@ private slots:
     void Command2_Click();
 
 private:
-    Tell m_tell;
+    MessageBox::Tell m_tell;
 };
