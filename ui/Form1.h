@@ -47,6 +47,7 @@ private slots:
 private:
     Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell);
     void report(const QString &error);
+    QPoint placeForAddDialog(const QSize &size) const;
 
     const Locations m_locations;
     MessageBox::Ask m_ask;

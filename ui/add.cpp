@@ -31,9 +31,11 @@ add::add(MessageBox::Tell tell)
     Command1->setGeometry(Twips::Rect(this, 3120, 120, 975, 495));
     Command2->setGeometry(Twips::Rect(this, 3120, 720, 975, 495));
 
-    // Neither button answers Enter.
-    Command1->setAutoDefault(false);
-    Command2->setAutoDefault(false);
+    // Enter presses a focused button, as on the desktop this tool comes from.
+    // This is no QDialog, so there is no default button: Enter in the text
+    // box still does nothing.
+    Command1->setAutoDefault(true);
+    Command2->setAutoDefault(true);
 
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);

@@ -10,7 +10,8 @@ class QLineEdit;
 class QPushButton;
 
 // The add-keyword dialog. It does not block the main window, keeps nothing
-// between openings (it is deleted when closed), and ignores Enter and Esc.
+// between openings (it is deleted when closed), and has no default button:
+// Enter presses only a focused button, Esc does nothing.
 class add : public QWidget
 {
     Q_OBJECT
