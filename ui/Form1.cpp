@@ -79,8 +79,7 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::refused, this,
-            [this](KeywordFile::Fault fault) { m_tell(Caption(), add::RefusalText(fault)); },
-            Qt::QueuedConnection);
+            [this](const QString &why) { m_tell(Caption(), why); }, Qt::QueuedConnection);
     // Not while a row is being edited: the editor has the focus then.
     new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click,
                   Qt::WidgetShortcut);

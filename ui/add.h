@@ -1,6 +1,5 @@
 #pragma once
 
-#include "KeywordFile.h"
 #include "MessageBox.h"
 
 #include <QWidget>
@@ -20,8 +19,9 @@ public:
     explicit add(MessageBox::Tell tell);
 
     static QString Caption();
-    // Why a keyword cannot be taken, in the words the user sees.
-    static QString RefusalText(KeywordFile::Fault fault);
+    // Why a keyword typed or pasted by the user cannot be taken, in the words
+    // the user sees; empty when it can.
+    static QString Refusal(const QString &keyword);
 
     QGroupBox *Frame1;
     QLineEdit *Text1;
