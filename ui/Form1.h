@@ -31,13 +31,6 @@ public:
     KeywordList &Keywords() { return m_keywords; }
     add *AddDialog() const { return m_add; }
 
-    QGroupBox *Frame1;
-    QTreeView *ListView1;
-    QPushButton *Command1;
-    QPushButton *Command2;
-    QPushButton *Command4;
-    QPushButton *Command5;
-
 private slots:
     void Command1_Click();
     void Command2_Click();
@@ -49,6 +42,12 @@ private:
     void report(const QString &error);
     QPoint placeForAddDialog(const QSize &size) const;
 
+    QGroupBox *Frame1;
+    QTreeView *ListView1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QPushButton *Command4;
+    QPushButton *Command5;
     const Locations m_locations;
     MessageBox::Ask m_ask;
     MessageBox::Tell m_tell;

@@ -23,11 +23,6 @@ public:
     // the user sees; empty when it can.
     static QString Refusal(const QString &keyword);
 
-    QGroupBox *Frame1;
-    QLineEdit *Text1;
-    QPushButton *Command1;
-    QPushButton *Command2;
-
 signals:
     void keywordEntered(const QString &keyword);
 
@@ -36,5 +31,9 @@ private slots:
     void Command2_Click();
 
 private:
+    QGroupBox *Frame1;
+    QLineEdit *Text1;
+    QPushButton *Command1;
+    QPushButton *Command2;
     MessageBox::Tell m_tell;
 };
