@@ -9,11 +9,14 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTreeView>
 
 #include <cstdio>
 
-std::unique_ptr<Form1> Form1::Start(const Locations &locations, Ask ask, Tell tell)
+std::unique_ptr<Form1> Form1::Start(const Locations &locations, MessageBox::Ask ask,
+                                    MessageBox::Tell tell)
 {
     std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell)));
     QString error;
@@ -29,7 +32,7 @@ QString Form1::Caption()
     return QStringLiteral("Vantrel 通用防注入过滤器");
 }
 
-Form1::Form1(const Locations &locations, Ask ask, Tell tell)
+Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
     , ListView1(new QTreeView(Frame1))
@@ -76,8 +79,10 @@ Form1::Form1(const Locations &locations, Ask ask, Tell tell)
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::refused, this,
-            [this](KeywordFile::Fault fault) { m_tell(Caption(), add::RefusalText(fault)); },
-            Qt::QueuedConnection);
+            [this](const QString &why) { m_tell(Caption(), why); }, Qt::QueuedConnection);
+    // Not while a row is being edited: the editor has the focus then.
+    new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click,
+                  Qt::WidgetShortcut);
 
     Frame1->setFocusPolicy(Qt::NoFocus);
     setTabOrder(Command1, Command2);
@@ -85,6 +90,10 @@ Form1::Form1(const Locations &locations, Ask ask, Tell tell)
     setTabOrder(Command4, Command5);
     setTabOrder(Command5, ListView1);
     Command1->setFocus();
+
+    // Enter presses a focused button, as on the desktop this tool comes from.
+    for (QPushButton *button : {Command1, Command2, Command4, Command5})
+        button->setAutoDefault(true);
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -103,16 +112,55 @@ void Form1::Command1_Click()
     if (!m_add) {
         m_add = new add(m_tell);
         m_add->setWindowIcon(windowIcon());
-        m_add->move(geometry().center() - m_add->rect().center());
+        m_add->move(placeForAddDialog(m_add->size()));
         connect(m_add, &add::keywordEntered, this, [this](const QString &keyword) {
             // Once the main window is closed, its list is gone for the user.
-            if (isVisible())
-                m_keywords.Append(keyword);
+            if (!isVisible())
+                return;
+            m_keywords.Append(keyword);
+            ListView1->scrollTo(m_keywords.index(int(m_keywords.Count() - 1)));
         });
     }
     m_add->show();
     m_add->raise();
     m_add->activateWindow();
+}
+
+QPoint Form1::placeForAddDialog(const QSize &size) const
+{
+    // The dialog has no frame before it is first shown; it gets one like ours.
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QSize framed = size.grownBy(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                                               outer.right() - inner.right(),
+                                               outer.bottom() - inner.bottom()));
+    QRect buttons;
+    for (const QPushButton *button : {Command1, Command2, Command4, Command5})
+        buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+    const QRect screen = this->screen()->availableGeometry();
+    const int gap = Twips::ToPixels(120, logicalDpiX());
+
+    // To the right of the window, else to its left, below or above it, each
+    // moved onto the screen where it sticks out; failing all of those, over
+    // the list, but never over a button.
+    const QPoint places[] = {
+        {outer.right() + 1 + gap, outer.top()},
+        {outer.left() - gap - framed.width(), outer.top()},
+        {outer.left(), outer.bottom() + 1 + gap},
+        {outer.left(), outer.top() - gap - framed.height()},
+        {buttons.left() - gap - framed.width(), outer.top()},
+    };
+    const auto onScreen = [&](const QPoint &place) {
+        return QRect(QPoint(qBound(screen.left(), place.x(), screen.right() + 1 - framed.width()),
+                            qBound(screen.top(), place.y(), screen.bottom() + 1 - framed.height())),
+                     framed);
+    };
+    for (const QRect &avoid : {outer, buttons})
+        for (const QPoint &place : places)
+            if (!onScreen(place).intersects(avoid))
+                return onScreen(place).topLeft();
+    // A screen too small for any of them.
+    return onScreen(places[0]).topLeft();
 }
 
 void Form1::Command2_Click()

@@ -2,18 +2,17 @@
 
 #include "KeywordList.h"
 #include "Locations.h"
+#include "MessageBox.h"
 #include "add.h"
 
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
 class QGroupBox;
 class QPushButton;
 class QTreeView;
-
 
 // The main window: shows the keyword list and offers Add, Delete, Restore
 // defaults and Save.
@@ -22,24 +21,15 @@ class Form1 : public QWidget
     Q_OBJECT
 
 public:
-    using Ask = std::function<bool(const QString &prompt, const QString &title)>;
-    using Tell = add::Tell;
-
     // Runs the start-up sequence and returns the window ready to be shown,
     // or tells the failure and returns nothing.
-    static std::unique_ptr<Form1> Start(const Locations &locations, Ask ask, Tell tell);
+    static std::unique_ptr<Form1> Start(const Locations &locations, MessageBox::Ask ask,
+                                        MessageBox::Tell tell);
 
     static QString Caption();
 
     KeywordList &Keywords() { return m_keywords; }
     add *AddDialog() const { return m_add; }
-
-    QGroupBox *Frame1;
-    QTreeView *ListView1;
-    QPushButton *Command1;
-    QPushButton *Command2;
-    QPushButton *Command4;
-    QPushButton *Command5;
 
 private slots:
     void Command1_Click();
@@ -48,12 +38,19 @@ private slots:
     void Command5_Click();
 
 private:
-    Form1(const Locations &locations, Ask ask, Tell tell);
+    Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell);
     void report(const QString &error);
+    QPoint placeForAddDialog(const QSize &size) const;
 
+    QGroupBox *Frame1;
+    QTreeView *ListView1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QPushButton *Command4;
+    QPushButton *Command5;
     const Locations m_locations;
-    Ask m_ask;
-    Tell m_tell;
+    MessageBox::Ask m_ask;
+    MessageBox::Tell m_tell;
     KeywordList m_keywords;
     QPointer<add> m_add;
 };

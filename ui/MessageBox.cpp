@@ -1,8 +1,26 @@
 #include "MessageBox.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
+
+namespace {
+
+// A message box sizes itself for its text and leaves the title bar to fend
+// for itself, so window managers cut a title longer than the prompt. A row
+// of the title bar's width under everything else keeps the box that wide.
+void FitTitle(QMessageBox &box)
+{
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(MessageBox::TitleBarWidth(box.windowTitle()), 0,
+                                      QSizePolicy::Fixed, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+} // namespace
 
 std::unique_ptr<QMessageBox> MessageBox::CreateQuestion(QWidget *parent, const QString &prompt,
                                                         const QString &title)
@@ -17,6 +35,7 @@ std::unique_ptr<QMessageBox> MessageBox::CreateQuestion(QWidget *parent, const Q
     box->button(QMessageBox::No)->setIcon(QIcon());
     box->setDefaultButton(QMessageBox::Yes);
     box->setEscapeButton(QMessageBox::No);
+    FitTitle(*box);
     return box;
 }
 
@@ -33,5 +52,17 @@ void MessageBox::ShowError(QWidget *parent, const QString &title, const QString 
     box.setWindowModality(Qt::ApplicationModal);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     box.button(QMessageBox::Ok)->setIcon(QIcon());
+    FitTitle(box);
     box.exec();
+}
+
+int MessageBox::TitleBarWidth(const QString &title)
+{
+    // Window managers draw titles in bold, mostly in the desktop's own font,
+    // and put the window's icon and up to three buttons beside the title,
+    // each about a line high, with some space around them.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(title) + 6 * metrics.height();
 }

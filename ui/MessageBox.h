@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QMessageBox;
@@ -12,9 +13,14 @@ class QWidget;
 class MessageBox
 {
 public:
+    // Stands for AskYesNo: true only when the user chose Yes.
+    using Ask = std::function<bool(const QString &prompt, const QString &title)>;
+    // Stands for ShowError.
+    using Tell = std::function<void(const QString &title, const QString &text)>;
+
     // The Yes/No question as it is shown: prompt, title, Yes and No labelled
     // as on Simplified Chinese systems, Yes the default, no icon, modal to
-    // the whole program.
+    // the whole program, and wide enough for the whole title.
     static std::unique_ptr<QMessageBox> CreateQuestion(QWidget *parent, const QString &prompt,
                                                        const QString &title);
 
@@ -22,4 +28,8 @@ public:
     static bool AskYesNo(QWidget *parent, const QString &prompt, const QString &title);
 
     static void ShowError(QWidget *parent, const QString &title, const QString &text);
+
+    // How wide a window must be for a window manager to show the whole
+    // title in its title bar, next to the window's icon and buttons.
+    static int TitleBarWidth(const QString &title);
 };

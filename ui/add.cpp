@@ -1,12 +1,15 @@
 #include "add.h"
 
+#include "KeywordFile.h"
 #include "Twips.h"
 
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
 
-add::add(Tell tell)
+#include <limits>
+
+add::add(MessageBox::Tell tell)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("输入要过滤的字符"), this))
     , Text1(new QLineEdit(Frame1))
@@ -31,9 +34,13 @@ add::add(Tell tell)
     Command1->setGeometry(Twips::Rect(this, 3120, 120, 975, 495));
     Command2->setGeometry(Twips::Rect(this, 3120, 720, 975, 495));
 
-    // Neither button answers Enter.
-    Command1->setAutoDefault(false);
-    Command2->setAutoDefault(false);
+    // A keyword may be as long as the file can hold, not 32,767 characters.
+    Text1->setMaxLength(std::numeric_limits<int>::max());
+    // Enter presses a focused button, as on the desktop this tool comes from.
+    // This is no QDialog, so there is no default button: Enter in the text
+    // box still does nothing.
+    Command1->setAutoDefault(true);
+    Command2->setAutoDefault(true);
 
     setTabOrder(Text1, Command1);
     setTabOrder(Command1, Command2);
@@ -48,9 +55,12 @@ QString add::Caption()
     return QStringLiteral("添加URL过滤字符");
 }
 
-QString add::RefusalText(KeywordFile::Fault fault)
+QString add::Refusal(const QString &keyword)
 {
-    switch (fault) {
+    // A filter that reads keywords as C strings would see a shorter one.
+    if (keyword.contains(QChar(u'\0')))
+        return QStringLiteral("关键字不能包含空字符（NUL）。");
+    switch (KeywordFile::Check(keyword)) {
     case KeywordFile::Fault::LineBreak:
         return QStringLiteral("关键字不能包含换行符。");
     case KeywordFile::Fault::Unencodable:
@@ -65,9 +75,8 @@ void add::Command1_Click()
 {
     // Taken exactly as typed: no trimming, no check for empty or repeated text.
     const QString text = Text1->text();
-    const KeywordFile::Fault fault = KeywordFile::Check(text);
-    if (fault != KeywordFile::Fault::None) {
-        m_tell(Caption(), RefusalText(fault));
+    if (const QString refusal = Refusal(text); !refusal.isEmpty()) {
+        m_tell(Caption(), refusal);
         return;
     }
     emit keywordEntered(text);

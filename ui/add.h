@@ -1,34 +1,27 @@
 #pragma once
 
-#include "KeywordFile.h"
+#include "MessageBox.h"
 
 #include <QWidget>
-
-#include <functional>
 
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
 // The add-keyword dialog. It does not block the main window, keeps nothing
-// between openings (it is deleted when closed), and ignores Enter and Esc.
+// between openings (it is deleted when closed), and has no default button:
+// Enter presses only a focused button, Esc does nothing.
 class add : public QWidget
 {
     Q_OBJECT
 
 public:
-    using Tell = std::function<void(const QString &title, const QString &text)>;
-
-    explicit add(Tell tell);
+    explicit add(MessageBox::Tell tell);
 
     static QString Caption();
-    // Why a keyword cannot be taken, in the words the user sees.
-    static QString RefusalText(KeywordFile::Fault fault);
-
-    QGroupBox *Frame1;
-    QLineEdit *Text1;
-    QPushButton *Command1;
-    QPushButton *Command2;
+    // Why a keyword typed or pasted by the user cannot be taken, in the words
+    // the user sees; empty when it can.
+    static QString Refusal(const QString &keyword);
 
 signals:
     void keywordEntered(const QString &keyword);
@@ -38,5 +31,9 @@ private slots:
     void Command2_Click();
 
 private:
-    Tell m_tell;
+    QGroupBox *Frame1;
+    QLineEdit *Text1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    MessageBox::Tell m_tell;
 };
