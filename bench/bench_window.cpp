@@ -127,7 +127,8 @@ int RunTable(int argc, char *argv[])
         return 1;
     window->show();
     QCoreApplication::processEvents();
-    QTreeView *view = window->ListView1;
+    QTreeView *view = window->findChild<QTreeView *>(QStringLiteral("ListView1"));
+    auto *remove = window->findChild<QPushButton *>(QStringLiteral("Command2"));
     auto paint = [view] { view->viewport()->repaint(); };
     QList<double> scroll, removeFirst, addLast;
     for (int i = 0; i < 5; ++i) {
@@ -137,7 +138,7 @@ int RunTable(int argc, char *argv[])
         });
         removeFirst << bench::TimeMs([&] {
             view->setCurrentIndex(window->Keywords().index(0));
-            window->Command2->click();
+            remove->click();
             paint();
         });
         addLast << bench::TimeMs([&] {
