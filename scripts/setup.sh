@@ -4,9 +4,10 @@
 set -eu
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei xvfb xauth xdotool imagemagick
+  qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei
+  xvfb xauth xdotool openbox wmctrl x11-xserver-utils imagemagick util-linux
   clang libclang-rt-14-dev libasan8 libubsan1
-  python3 python3-xlib desktop-file-utils dpkg-dev file acl"
+  desktop-file-utils dpkg-dev file acl"
 
 missing=""
 for p in $packages; do

@@ -1,0 +1,63 @@
+# Shared by the end-to-end scenarios. A scenario sources this file and calls
+# enter "$@" first: that runs the scenario again in a private root (an overlay
+# over "/" in a mount namespace of its own, so nothing it writes outlives it,
+# the machine's /tarnwick included) on a virtual screen with a window manager.
+set -eu
+CAPTION="Vantrel 通用防注入过滤器"
+OUT=${E2E_OUT:-/tmp/vantrel-e2e}
+
+fail() { echo "FAIL: $*" >&2; import -window root "$OUT/failure.png" 2>/dev/null || true; exit 1; }
+skip() { echo "SKIP: $*"; exit 77; }
+
+enter() {
+    if [ -z "${E2E_ROOT:-}" ]; then
+        [ "$(id -u)" -eq 0 ] || skip "needs root, for a private root"
+        mkdir -p "$OUT"
+        E2E_ROOT=$(mktemp -d /tmp/vantrel-root.XXXXXX)
+        export E2E_ROOT
+        mkdir "$E2E_ROOT/upper" "$E2E_ROOT/work" "$E2E_ROOT/root"
+        rc=0
+        unshare --mount --propagation private sh -c '
+            r=$E2E_ROOT
+            mount -t overlay overlay -o "lowerdir=/,upperdir=$r/upper,workdir=$r/work" "$r/root" || exit 77
+            for d in proc sys dev tmp; do mount --rbind "/$d" "$r/root/$d"; done
+            exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@" || rc=$?
+        rm -rf "$E2E_ROOT"
+        exit $rc
+    fi
+    export LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$E2E_ROOT/run
+    mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+    openbox >/dev/null 2>&1 &
+    until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
+}
+
+# window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting for it.
+window() {
+    for _ in $(seq 200); do
+        for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+            [ "$w" = "${2:-}" ] || { echo "$w"; return; }
+        done
+        sleep 0.1
+    done
+    fail "no window \"$1\" appeared"
+}
+shown() { xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1"; }
+gone() { for _ in $(seq 100); do shown "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
+
+# Real input, into a window given by its id; click takes a point of its client area.
+keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }
+type_in() { xdotool windowactivate --sync "$1" type --delay 80 "$2"; }
+click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" click 1; }
+close_window() { wmctrl -i -c "$1"; gone "$1"; }
+# answer MAIN TITLE KEY...: answers the box of that title that MAIN opened.
+answer() { b=$(window "$2" "$1"); shot "${SHOT:-question}"; keys "$b" "${@:3}"; gone "$b"; }
+# Characters no key types (Chinese) go on spare keys before the program reads the map.
+spare_keys() {
+    k=200; for c in $(echo "$1" | grep -o '[^ -~]'); do xmodmap -e "keycode $k = $(printf 'U%04X' "'$c")"; k=$((k + 1)); done
+}
+shot() { import -window root "$OUT/$1.png"; }
+geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
+
+# gbk LINE...: a keyword file as the program writes it; same FILE LINE...: it holds exactly that.
+gbk() { for l in "$@"; do printf '%s\r\n' "$l"; done | iconv -f UTF-8 -t GBK; }
+same() { gbk "${@:2}" | cmp -s - "$1" || fail "$1 holds $(od -c "$1" | head -n 4), not: ${*:2}"; }
