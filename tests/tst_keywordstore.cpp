@@ -74,301 +74,276 @@ class TestKeywordStore : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void savesBothCopiesWhole_data();
-    void savesBothCopiesWhole();
-    void failedSaveKeepsEachCopyWhole_data();
-    void failedSaveKeepsEachCopyWhole();
-    void badWorkingCopiesAreRefused_data();
-    void badWorkingCopiesAreRefused();
-    void keepsOwnersGroupsModesAclsAndReaders();
-    void leftoversOfDeadSavesGo();
-    void linkPlantedAfterTheCheckIsReplaced();
-    void unconfirmedCopyStillPublishes();
-    void reasonsAreChinese_data();
-    void reasonsAreChinese();
-
-private:
     bool m_root = false;
     std::unique_ptr<QTemporaryDir> m_dir;
     Locations m_at;
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    QString save(const QStringList &keywords) const;
-    bool linkAside(const QString &name, uid_t owner);
-};
 
-void TestKeywordStore::initTestCase()
-{
-    // Read-only and full file systems without touching the machine's own: a
-    // private mount namespace, which needs root, as other users do.
-    m_root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
-             && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
+    QString save(const QStringList &keywords) const
+    {
+        KeywordList list;
+        list.AppendAll(keywords);
+        QString error;
+        return SaveAndPublish(m_at, list, &error) ? QStringLiteral("saved") : error;
+    }
 
-void TestKeywordStore::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid() && ::chmod(QFile::encodeName(m_dir->path()), 0755) == 0);
-    m_at = {path("program/inject.txt"), path("tarnwick"), path("tarnwick/inject.txt")};
-    QVERIFY(QDir().mkpath(path("program")) && QDir().mkpath(path("tarnwick")));
-    QVERIFY(WriteAll(m_at.workingCopy, Old) && WriteAll(m_at.publishedCopy, Old));
-}
+    // Moves the named file or folder aside as "real" and puts a link there.
+    bool linkAside(const QString &name, uid_t owner)
+    {
+        return QFile::rename(path(name), path("real")) && QFile::link(path("real"), path(name))
+               && ::lchown(QFile::encodeName(path(name)), owner, owner) == 0;
+    }
 
-void TestKeywordStore::cleanup()
-{
-    for (const char *folder : {"program", "tarnwick"})
-        ::umount2(QFile::encodeName(path(folder)).constData(), MNT_DETACH);
-}
+private slots:
+    void initTestCase()
+    {
+        // Read-only and full file systems without touching the machine's own: a
+        // private mount namespace, which needs root, as other users do.
+        m_root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+                 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    }
 
-QString TestKeywordStore::save(const QStringList &keywords) const
-{
-    KeywordList list;
-    list.AppendAll(keywords);
-    QString error;
-    return SaveAndPublish(m_at, list, &error) ? QStringLiteral("saved") : error;
-}
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid() && ::chmod(QFile::encodeName(m_dir->path()), 0755) == 0);
+        m_at = {path("program/inject.txt"), path("tarnwick"), path("tarnwick/inject.txt")};
+        QVERIFY(QDir().mkpath(path("program")) && QDir().mkpath(path("tarnwick")));
+        QVERIFY(WriteAll(m_at.workingCopy, Old) && WriteAll(m_at.publishedCopy, Old));
+    }
 
-// Moves the named file or folder aside as "real" and puts a link there.
-bool TestKeywordStore::linkAside(const QString &name, uid_t owner)
-{
-    return QFile::rename(path(name), path("real")) && QFile::link(path("real"), path(name))
-           && ::lchown(QFile::encodeName(path(name)), owner, owner) == 0;
-}
+    void cleanup()
+    {
+        for (const char *folder : {"program", "tarnwick"})
+            ::umount2(QFile::encodeName(path(folder)).constData(), MNT_DETACH);
+    }
 
-void TestKeywordStore::savesBothCopiesWhole_data()
-{
-    QTest::addColumn<QStringList>("keywords");
-    QTest::addColumn<QString>("link"); // a part of the way that is root's link
-    QTest::newRow("empty list, zero-byte files") << QStringList() << "";
-    QTest::newRow("Chinese, empty, duplicate, spaces")
-        << QStringList{QStringLiteral("你好"), "", "union", QStringLiteral("你好"), " x "} << "";
-    QTest::newRow("the defaults") << DefaultKeywords() << "";
-    for (const char *link : {"program/inject.txt", "tarnwick"})
-        QTest::addRow("through root's link %s", link) << QStringList{"new"} << link;
-}
+    void savesBothCopiesWhole_data()
+    {
+        QTest::addColumn<QStringList>("keywords");
+        QTest::addColumn<QString>("link"); // a part of the way that is root's link
+        QTest::newRow("empty list, zero-byte files") << QStringList() << "";
+        QTest::newRow("Chinese, empty, duplicate, spaces")
+            << QStringList{QStringLiteral("你好"), "", "union", QStringLiteral("你好"), " x "} << "";
+        QTest::newRow("the defaults") << DefaultKeywords() << "";
+        for (const char *link : {"program/inject.txt", "tarnwick"})
+            QTest::addRow("through root's link %s", link) << QStringList{"new"} << link;
+    }
 
-void TestKeywordStore::savesBothCopiesWhole()
-{
-    QFETCH(QStringList, keywords);
-    QFETCH(QString, link);
-    QVERIFY(link.isEmpty() || linkAside(link, 0));
-    // A reader that holds the old file keeps reading all of it.
-    QFile reader(m_at.publishedCopy);
-    QVERIFY(reader.open(QIODevice::ReadOnly));
-    const ino_t oldInode = Stat(m_at.publishedCopy).st_ino;
+    void savesBothCopiesWhole()
+    {
+        QFETCH(QStringList, keywords);
+        QFETCH(QString, link);
+        QVERIFY(link.isEmpty() || linkAside(link, 0));
+        // A reader that holds the old file keeps reading all of it.
+        QFile reader(m_at.publishedCopy);
+        QVERIFY(reader.open(QIODevice::ReadOnly));
+        const ino_t oldInode = Stat(m_at.publishedCopy).st_ino;
 
-    QCOMPARE(save(keywords), QString("saved"));
-    const QByteArray bytes = Bytes(keywords);
-    QCOMPARE(ReadAll(m_at.workingCopy), bytes);
-    QCOMPARE(ReadAll(m_at.publishedCopy), bytes);
-    QVERIFY(keywords != DefaultKeywords() || bytes == ReadAll(SHIPPED_WORKING_COPY));
-    QCOMPARE(reader.readAll(), Old);
-    QVERIFY(Stat(m_at.publishedCopy).st_ino != oldInode);
-    QVERIFY(link.isEmpty() || QFileInfo(path(link)).isSymLink());
-    QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({"inject.txt", "inject.txt"}));
+        QCOMPARE(save(keywords), QString("saved"));
+        const QByteArray bytes = Bytes(keywords);
+        QCOMPARE(ReadAll(m_at.workingCopy), bytes);
+        QCOMPARE(ReadAll(m_at.publishedCopy), bytes);
+        QVERIFY(keywords != DefaultKeywords() || bytes == ReadAll(SHIPPED_WORKING_COPY));
+        QCOMPARE(reader.readAll(), Old);
+        QVERIFY(Stat(m_at.publishedCopy).st_ino != oldInode);
+        QVERIFY(link.isEmpty() || QFileInfo(path(link)).isSymLink());
+        QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({"inject.txt", "inject.txt"}));
 
-    KeywordList again;
-    QString error;
-    QVERIFY2(RunStartUp(m_at, again, &error), qPrintable(error));
-    QCOMPARE(again.Texts(), keywords);
-}
+        KeywordList again;
+        QString error;
+        QVERIFY2(RunStartUp(m_at, again, &error), qPrintable(error));
+        QCOMPARE(again.Texts(), keywords);
+    }
 
-void TestKeywordStore::failedSaveKeepsEachCopyWhole_data()
-{
-    QTest::addColumn<QString>("obstacle");
-    QTest::addColumn<QString>("place");    // where it is
-    QTest::addColumn<QString>("expected"); // in the message
-    QTest::addColumn<int>("count");        // keywords to save
+    void failedSaveKeepsEachCopyWhole_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("place");    // where it is
+        QTest::addColumn<QString>("expected"); // in the message
+        QTest::addColumn<int>("count");        // keywords to save
 
-    QTest::newRow("working folder read-only") << "read-only" << "program" << "文件系统是只读的" << 3;
-    QTest::newRow("working folder full") << "full" << "program" << "磁盘空间不足" << 20000;
-    QTest::newRow("filter folder read-only") << "read-only" << "tarnwick" << "文件系统是只读的" << 20000;
-    QTest::newRow("filter folder full") << "full" << "tarnwick" << "磁盘空间不足" << 3;
-    QTest::newRow("filter folder a plain file") << "file" << "tarnwick" << "不是文件夹" << 3;
-    QTest::newRow("published copy a folder") << "folder" << "tarnwick/inject.txt" << "是一个文件夹" << 3;
-    QTest::newRow("a keyword with a line break") << "keyword" << "" << "第 4 个关键字 “a\\nb” 含有换行符" << 3;
-    for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
-        QTest::addRow("another user's link %s", link) << "link" << link << "是用户 4001 的符号链接" << 3;
-}
+        QTest::newRow("working folder read-only") << "read-only" << "program" << "文件系统是只读的" << 3;
+        QTest::newRow("working folder full") << "full" << "program" << "磁盘空间不足" << 20000;
+        QTest::newRow("filter folder read-only") << "read-only" << "tarnwick" << "文件系统是只读的" << 20000;
+        QTest::newRow("filter folder full") << "full" << "tarnwick" << "磁盘空间不足" << 3;
+        QTest::newRow("filter folder a plain file") << "file" << "tarnwick" << "不是文件夹" << 3;
+        QTest::newRow("published copy a folder") << "folder" << "tarnwick/inject.txt" << "是一个文件夹" << 3;
+        QTest::newRow("a keyword with a line break") << "keyword" << "" << "第 4 个关键字 “a\\nb” 含有换行符" << 3;
+        for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
+            QTest::addRow("another user's link %s", link) << "link" << link << "是用户 4001 的符号链接" << 3;
+    }
 
-void TestKeywordStore::failedSaveKeepsEachCopyWhole()
-{
-    QFETCH(QString, obstacle);
-    QFETCH(QString, place);
-    QFETCH(QString, expected);
-    QFETCH(int, count);
-    if ((obstacle == "read-only" || obstacle == "full" || obstacle == "link") && !m_root)
-        QSKIP("needs root, for private mounts and other users' links");
-    const QByteArray where = QFile::encodeName(path(place));
-    if (obstacle == "full")
-        QVERIFY(::mount("tmpfs", where, "tmpfs", 0, "size=64k") == 0 && WriteAll(path(place) + "/inject.txt", Old)
-                && !WriteAll(path(place) + "/filler", QByteArray(70000, 'f')));
-    if (obstacle == "read-only")
-        QVERIFY(::mount(where, where, nullptr, MS_BIND, nullptr) == 0
-                && ::mount(nullptr, where, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
-    QVERIFY(obstacle != "file" || (QDir(path(place)).removeRecursively() && WriteAll(path(place), "a file")));
-    QVERIFY(obstacle != "folder" || (QFile::remove(path(place)) && QDir().mkdir(path(place))));
-    QVERIFY(obstacle != "link" || linkAside(place, Member));
-    QStringList keywords;
-    for (int i = 0; i < count; ++i)
-        keywords << QStringLiteral("管理%1").arg(i);
-    if (obstacle == "keyword")
-        keywords << QStringLiteral("a\nb");
+    void failedSaveKeepsEachCopyWhole()
+    {
+        QFETCH(QString, obstacle);
+        QFETCH(QString, place);
+        QFETCH(QString, expected);
+        QFETCH(int, count);
+        if ((obstacle == "read-only" || obstacle == "full" || obstacle == "link") && !m_root)
+            QSKIP("needs root, for private mounts and other users' links");
+        const QByteArray where = QFile::encodeName(path(place));
+        if (obstacle == "full")
+            QVERIFY(::mount("tmpfs", where, "tmpfs", 0, "size=64k") == 0 && WriteAll(path(place) + "/inject.txt", Old)
+                    && !WriteAll(path(place) + "/filler", QByteArray(70000, 'f')));
+        if (obstacle == "read-only")
+            QVERIFY(::mount(where, where, nullptr, MS_BIND, nullptr) == 0
+                    && ::mount(nullptr, where, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+        QVERIFY(obstacle != "file" || (QDir(path(place)).removeRecursively() && WriteAll(path(place), "a file")));
+        QVERIFY(obstacle != "folder" || (QFile::remove(path(place)) && QDir().mkdir(path(place))));
+        QVERIFY(obstacle != "link" || linkAside(place, Member));
+        QStringList keywords;
+        for (int i = 0; i < count; ++i)
+            keywords << QStringLiteral("管理%1").arg(i);
+        if (obstacle == "keyword")
+            keywords << QStringLiteral("a\nb");
 
-    const QString error = save(keywords);
-    QVERIFY2(error.contains(expected) && (place.isEmpty() || error.contains(path(place))), qPrintable(error));
-    const bool workingSaved = place.startsWith("tarnwick") && obstacle != "link";
-    QVERIFY2(error.contains(workingSaved ? "已保存" : "都没有改动"), qPrintable(error));
-    QCOMPARE(ReadAll(m_at.workingCopy), workingSaved ? Bytes(keywords) : Old);
-    if (obstacle != "file" && obstacle != "folder")
-        QCOMPARE(ReadAll(m_at.publishedCopy), Old);
-    for (const QString &folder : {path("program"), path("tarnwick"), path("real")})
-        QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
-    KeywordList loaded;
-    QString startUp;
-    QCOMPARE(RunStartUp(m_at, loaded, &startUp), obstacle != "link");
-}
+        const QString error = save(keywords);
+        QVERIFY2(error.contains(expected) && (place.isEmpty() || error.contains(path(place))), qPrintable(error));
+        const bool workingSaved = place.startsWith("tarnwick") && obstacle != "link";
+        QVERIFY2(error.contains(workingSaved ? "已保存" : "都没有改动"), qPrintable(error));
+        QCOMPARE(ReadAll(m_at.workingCopy), workingSaved ? Bytes(keywords) : Old);
+        if (obstacle != "file" && obstacle != "folder")
+            QCOMPARE(ReadAll(m_at.publishedCopy), Old);
+        for (const QString &folder : {path("program"), path("tarnwick"), path("real")})
+            QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
+        KeywordList loaded;
+        QString startUp;
+        QCOMPARE(RunStartUp(m_at, loaded, &startUp), obstacle != "link");
+    }
 
-void TestKeywordStore::badWorkingCopiesAreRefused_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("missing") << "missing" << QByteArray() << "文件或文件夹不存在";
-    QTest::newRow("a folder") << "folder" << QByteArray() << "是一个文件夹";
-    QTest::newRow("a pipe, which must not hang") << "pipe" << QByteArray() << "不是普通文件";
-    QTest::newRow("UTF-8 with its mark") << "file" << QByteArray("\xEF\xBB\xBF" "and\r\n") << "UTF-8";
-    QTest::newRow("not GBK") << "file" << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "第 3 行";
-}
+    void badWorkingCopiesAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << "missing" << QByteArray() << "文件或文件夹不存在";
+        QTest::newRow("a folder") << "folder" << QByteArray() << "是一个文件夹";
+        QTest::newRow("a pipe, which must not hang") << "pipe" << QByteArray() << "不是普通文件";
+        QTest::newRow("UTF-8 with its mark") << "file" << QByteArray("\xEF\xBB\xBF" "and\r\n") << "UTF-8";
+        QTest::newRow("not GBK") << "file" << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "第 3 行";
+    }
 
-void TestKeywordStore::badWorkingCopiesAreRefused()
-{
-    QFETCH(QString, kind);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, expected);
-    const QByteArray working = QFile::encodeName(m_at.workingCopy);
-    QVERIFY(QFile::remove(m_at.workingCopy) && QDir(m_at.filterDirectory).removeRecursively());
-    QVERIFY(kind != "folder" || ::mkdir(working, 0755) == 0);
-    QVERIFY(kind != "pipe" || ::mkfifo(working, 0644) == 0);
-    QVERIFY(kind != "file" || WriteAll(m_at.workingCopy, bytes));
-    KeywordList list;
-    QString error;
-    QVERIFY(!RunStartUp(m_at, list, &error));
-    QVERIFY2(error.contains(expected) && error.contains(m_at.workingCopy), qPrintable(error));
-    QVERIFY(!QFileInfo::exists(m_at.filterDirectory));
-}
+    void badWorkingCopiesAreRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        const QByteArray working = QFile::encodeName(m_at.workingCopy);
+        QVERIFY(QFile::remove(m_at.workingCopy) && QDir(m_at.filterDirectory).removeRecursively());
+        QVERIFY(kind != "folder" || ::mkdir(working, 0755) == 0);
+        QVERIFY(kind != "pipe" || ::mkfifo(working, 0644) == 0);
+        QVERIFY(kind != "file" || WriteAll(m_at.workingCopy, bytes));
+        KeywordList list;
+        QString error;
+        QVERIFY(!RunStartUp(m_at, list, &error));
+        QVERIFY2(error.contains(expected) && error.contains(m_at.workingCopy), qPrintable(error));
+        QVERIFY(!QFileInfo::exists(m_at.filterDirectory));
+    }
 
-void TestKeywordStore::keepsOwnersGroupsModesAclsAndReaders()
-{
-    if (!m_root)
-        QSKIP("needs root, to save as and for other users");
-    // Saved by root, each copy keeps exactly what it had.
-    QVERIFY(::chown(QFile::encodeName(m_at.workingCopy), WebServer, WebServer) == 0
-            && ::chmod(QFile::encodeName(m_at.workingCopy), 0640) == 0);
-    QVERIFY(::chown(QFile::encodeName(m_at.publishedCopy), 0, WebServer) == 0
-            && ::chmod(QFile::encodeName(m_at.publishedCopy), 0440) == 0
-            && Run("setfacl", {"-m", "u:4001:r", m_at.publishedCopy}));
-    auto looks = [this] {
-        QByteArray acls, acl;
-        for (const QString &copy : {m_at.workingCopy, m_at.publishedCopy}) {
-            const struct stat st = Stat(copy);
-            acls += QByteArray::number(st.st_uid) + ':' + QByteArray::number(st.st_gid) + ' '
-                    + QByteArray::number(st.st_mode, 8) + (Run("getfacl", {"-cn", copy}, &acl) ? acl : "?");
+    void keepsOwnersGroupsModesAclsAndReaders()
+    {
+        if (!m_root)
+            QSKIP("needs root, to save as and for other users");
+        // Saved by root, each copy keeps exactly what it had.
+        QVERIFY(::chown(QFile::encodeName(m_at.workingCopy), WebServer, WebServer) == 0
+                && ::chmod(QFile::encodeName(m_at.workingCopy), 0640) == 0);
+        QVERIFY(::chown(QFile::encodeName(m_at.publishedCopy), 0, WebServer) == 0
+                && ::chmod(QFile::encodeName(m_at.publishedCopy), 0440) == 0
+                && Run("setfacl", {"-m", "u:4001:r", m_at.publishedCopy}));
+        auto looks = [this] {
+            QByteArray acls, acl;
+            for (const QString &copy : {m_at.workingCopy, m_at.publishedCopy}) {
+                const struct stat st = Stat(copy);
+                acls += QByteArray::number(st.st_uid) + ':' + QByteArray::number(st.st_gid) + ' '
+                        + QByteArray::number(st.st_mode, 8) + (Run("getfacl", {"-cn", copy}, &acl) ? acl : "?");
+            }
+            return acls;
+        };
+        const QByteArray before = looks();
+        QVERIFY2(before.contains("user:4001:r--"), before.constData());
+        QCOMPARE(save({"root"}), QString("saved"));
+        QCOMPARE(looks(), before);
+        // A new one is readable by all and takes the folder's group, whatever the umask.
+        QVERIFY(QFile::remove(m_at.publishedCopy) && ::chown(QFile::encodeName(path("tarnwick")), 0, Group) == 0);
+        const mode_t mask = ::umask(077);
+        QCOMPARE(save({"root"}), QString("saved"));
+        ::umask(mask);
+        QCOMPARE(std::pair(Stat(m_at.publishedCopy).st_gid, Stat(m_at.publishedCopy).st_mode & 07777), std::pair(Group, mode_t(0644)));
+
+        // Members of the folders' group save in turn, an outsider may not, and a
+        // member's save that would shut the web server out is refused.
+        for (const QString &folder : {path("program"), path("tarnwick")})
+            QVERIFY(::chown(QFile::encodeName(folder), 0, Group) == 0 && ::chmod(QFile::encodeName(folder), 02775) == 0);
+        QVERIFY(QFile::remove(m_at.publishedCopy) && ::chmod(QFile::encodeName(m_at.workingCopy), 0664) == 0);
+        for (const uid_t member : {Member, OtherMember}) {
+            Become user(member, {member, Group});
+            QCOMPARE(save({QString::number(member)}), QString("saved"));
         }
-        return acls;
-    };
-    const QByteArray before = looks();
-    QVERIFY2(before.contains("user:4001:r--"), before.constData());
-    QCOMPARE(save({"root"}), QString("saved"));
-    QCOMPARE(looks(), before);
-    // A new one is readable by all and takes the folder's group, whatever the umask.
-    QVERIFY(QFile::remove(m_at.publishedCopy) && ::chown(QFile::encodeName(path("tarnwick")), 0, Group) == 0);
-    const mode_t mask = ::umask(077);
-    QCOMPARE(save({"root"}), QString("saved"));
-    ::umask(mask);
-    QCOMPARE(std::pair(Stat(m_at.publishedCopy).st_gid, Stat(m_at.publishedCopy).st_mode & 07777), std::pair(Group, mode_t(0644)));
-
-    // Members of the folders' group save in turn, an outsider may not, and a
-    // member's save that would shut the web server out is refused.
-    for (const QString &folder : {path("program"), path("tarnwick")})
-        QVERIFY(::chown(QFile::encodeName(folder), 0, Group) == 0 && ::chmod(QFile::encodeName(folder), 02775) == 0);
-    QVERIFY(QFile::remove(m_at.publishedCopy) && ::chmod(QFile::encodeName(m_at.workingCopy), 0664) == 0);
-    for (const uid_t member : {Member, OtherMember}) {
-        Become user(member, {member, Group});
-        QCOMPARE(save({QString::number(member)}), QString("saved"));
+        QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"4002"}));
+        QCOMPARE(std::pair(Stat(m_at.workingCopy).st_uid, Stat(m_at.workingCopy).st_gid), std::pair(OtherMember, Group));
+        QString refused;
+        {
+            Become user(Outsider, {Outsider});
+            refused = save({"outsider"});
+        }
+        QVERIFY2(refused.contains("不能在文件夹 " + path("program")) && refused.contains("4000 组的成员"), qPrintable(refused));
+        QVERIFY(::chown(QFile::encodeName(m_at.publishedCopy), 0, WebServer) == 0
+                && ::chmod(QFile::encodeName(m_at.publishedCopy), 0640) == 0);
+        {
+            Become user(Member, {Member, Group});
+            refused = save({"shut out"});
+        }
+        QVERIFY2(refused.contains("组 www-data") && refused.contains("都没有改动"), qPrintable(refused));
+        QCOMPARE(ReadAll(m_at.workingCopy), Bytes({"4002"}));
     }
-    QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"4002"}));
-    QCOMPARE(std::pair(Stat(m_at.workingCopy).st_uid, Stat(m_at.workingCopy).st_gid), std::pair(OtherMember, Group));
-    QString refused;
+
+    void leftoversOfDeadSavesGo()
     {
-        Become user(Outsider, {Outsider});
-        refused = save({"outsider"});
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        ::waitpid(dead, nullptr, 0);
+        const QStringList kept{".inject.txt.1.tmp", ".inject.txt.x1.tmp", ".other.txt.99999.tmp"};
+        for (const QString &name : kept + QStringList{QString(".inject.txt.%1.tmp").arg(dead)})
+            QVERIFY(WriteAll(m_at.filterDirectory + '/' + name, "left"));
+        QCOMPARE(save({"new"}), QString("saved"));
+        QCOMPARE(Entries(m_at.filterDirectory), QStringList(kept + QStringList{"inject.txt"}));
     }
-    QVERIFY2(refused.contains("不能在文件夹 " + path("program")) && refused.contains("4000 组的成员"), qPrintable(refused));
-    QVERIFY(::chown(QFile::encodeName(m_at.publishedCopy), 0, WebServer) == 0
-            && ::chmod(QFile::encodeName(m_at.publishedCopy), 0640) == 0);
+
+    void linkPlantedAfterTheCheckIsReplaced()
     {
-        Become user(Member, {Member, Group});
-        refused = save({"shut out"});
+        QVERIFY(WriteAll(path("victim"), "victim"));
+        SafeFile published(m_at.publishedCopy);
+        SafeFile::Error error;
+        QVERIFY(published.Reach(&error) && published.Inspect(&error));
+        QVERIFY(QFile::remove(m_at.publishedCopy) && QFile::link(path("victim"), m_at.publishedCopy));
+        QVERIFY2(published.Replace("new\r\n", &error), qPrintable(SystemReason(error.code)));
+        QCOMPARE(ReadAll(path("victim")), QByteArray("victim"));
+        QVERIFY(!QFileInfo(m_at.publishedCopy).isSymLink() && ReadAll(m_at.publishedCopy) == "new\r\n");
     }
-    QVERIFY2(refused.contains("组 www-data") && refused.contains("都没有改动"), qPrintable(refused));
-    QCOMPARE(ReadAll(m_at.workingCopy), Bytes({"4002"}));
-}
 
-void TestKeywordStore::leftoversOfDeadSavesGo()
-{
-    const pid_t dead = ::fork();
-    if (dead == 0)
-        ::_exit(0);
-    ::waitpid(dead, nullptr, 0);
-    const QStringList kept{".inject.txt.1.tmp", ".inject.txt.x1.tmp", ".other.txt.99999.tmp"};
-    for (const QString &name : kept + QStringList{QString(".inject.txt.%1.tmp").arg(dead)})
-        QVERIFY(WriteAll(m_at.filterDirectory + '/' + name, "left"));
-    QCOMPARE(save({"new"}), QString("saved"));
-    QCOMPARE(Entries(m_at.filterDirectory), QStringList(kept + QStringList{"inject.txt"}));
-}
+    void unconfirmedCopyStillPublishes()
+    {
+        failFolderSync = true;
+        const QString error = save({"new"});
+        failFolderSync = false;
+        QVERIFY2(error.contains("工作副本 " + m_at.workingCopy + " 已替换，但未能确认") && error.contains("输入/输出错误")
+                     && error.contains("发布副本 " + m_at.publishedCopy + " 已替换"),
+                 qPrintable(error));
+        QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"new"}));
+    }
 
-void TestKeywordStore::linkPlantedAfterTheCheckIsReplaced()
-{
-    QVERIFY(WriteAll(path("victim"), "victim"));
-    SafeFile published(m_at.publishedCopy);
-    SafeFile::Error error;
-    QVERIFY(published.Reach(&error) && published.Inspect(&error));
-    QVERIFY(QFile::remove(m_at.publishedCopy) && QFile::link(path("victim"), m_at.publishedCopy));
-    QVERIFY2(published.Replace("new\r\n", &error), qPrintable(SystemReason(error.code)));
-    QCOMPARE(ReadAll(path("victim")), QByteArray("victim"));
-    QVERIFY(!QFileInfo(m_at.publishedCopy).isSymLink() && ReadAll(m_at.publishedCopy) == "new\r\n");
-}
-
-void TestKeywordStore::unconfirmedCopyStillPublishes()
-{
-    failFolderSync = true;
-    const QString error = save({"new"});
-    failFolderSync = false;
-    QVERIFY2(error.contains("工作副本 " + m_at.workingCopy + " 已替换，但未能确认") && error.contains("输入/输出错误")
-                 && error.contains("发布副本 " + m_at.publishedCopy + " 已替换"),
-             qPrintable(error));
-    QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"new"}));
-}
-
-void TestKeywordStore::reasonsAreChinese_data()
-{
-    QTest::addColumn<int>("code");
-    for (const int code : {ENOSPC, EROFS, EACCES, EPERM, ENOTDIR, EISDIR, ENOENT, EFBIG, EDQUOT, ELOOP, EIO, EBUSY})
-        QTest::newRow(::strerror(code)) << code;
-}
-
-void TestKeywordStore::reasonsAreChinese()
-{
-    QFETCH(int, code);
-    const QString reason = SystemReason(code);
-    QVERIFY2(!reason.contains(QRegularExpression("[A-Za-z]")) && reason.contains(QRegularExpression("\\p{Han}")),
-             qPrintable(reason));
-    QCOMPARE(SystemReason(ENOTSOCK), QString::fromLocal8Bit(::strerror(ENOTSOCK)));
-}
+    void reasonsAreChinese()
+    {
+        for (const int code : {ENOSPC, EROFS, EACCES, EPERM, ENOTDIR, EISDIR, ENOENT, EFBIG, EDQUOT, ELOOP, EIO, EBUSY}) {
+            const QString reason = SystemReason(code);
+            QVERIFY2(!reason.contains(QRegularExpression("[A-Za-z]")) && reason.contains(QRegularExpression("\\p{Han}")),
+                     qPrintable(reason));
+        }
+        QCOMPARE(SystemReason(ENOTSOCK), QString::fromLocal8Bit(::strerror(ENOTSOCK)));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestKeywordStore)
 #include "tst_keywordstore.moc"

@@ -2,7 +2,7 @@
 # enter "$@" first: that runs the scenario again in a private root (an overlay
 # over "/" in a mount namespace of its own, so nothing it writes outlives it,
 # the machine's /tarnwick included) on a virtual screen with a window manager.
-set -eu
+set -eu${E2E_TRACE:+x}
 CAPTION="Vantrel 通用防注入过滤器"
 OUT=${E2E_OUT:-/tmp/vantrel-e2e}
 
