@@ -14,26 +14,16 @@ namespace {
 
 void Expect(bool condition, const char *what)
 {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_keywordfile: %s\n", what);
-        std::abort(); // libFuzzer keeps the input as a crash artifact
-    }
+    if (!condition) // libFuzzer keeps the input as a crash artifact
+        std::fprintf(stderr, "fuzz_keywordfile: %s\n", what), std::abort();
 }
 
 // Lines cut straight from the raw bytes, independently of the reader.
-QList<QByteArray> SplitLines(const QByteArray &bytes)
+QList<QByteArray> SplitLines(QByteArray bytes)
 {
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] != '\n' && bytes[i] != '\r')
-            continue;
-        lines.append(bytes.sliced(start, i - start));
-        i += bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
-        start = i + 1;
-    }
-    if (start < bytes.size())
-        lines.append(bytes.sliced(start));
+    QList<QByteArray> lines = bytes.replace("\r\n", "\n").replace('\r', '\n').split('\n');
+    if (lines.constLast().isEmpty())
+        lines.removeLast();
     return lines;
 }
 

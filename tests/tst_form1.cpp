@@ -24,110 +24,104 @@ class TestForm1 : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); }
-    void startUpEditAndAdd();
-    void typedKeywordTakenWholeOrRefused_data();
-    void typedKeywordTakenWholeOrRefused();
-    void questionBoxAsShown();
-
-private:
     QTemporaryDir m_dir;
     bool m_yes = false;
     Told m_told;
-    std::unique_ptr<Form1> start(const QByteArray &workingCopy);
+
+    std::unique_ptr<Form1> start(const QByteArray &workingCopy)
+    {
+        const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
+        auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
+            at, [this](const QString &prompt, const QString &title) { m_told.append({title, prompt}); return m_yes; },
+            [this](const QString &title, const QString &text) { m_told.append({title, text}); }) : nullptr;
+        if (window)
+            window->show();
+        return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
+    }
+
+private slots:
+    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); }
+
+    void startUpEditAndAdd()
+    {
+        const QString huge(40000, 'x'), nul = QStringLiteral("a\0b");
+        auto window = start("b\r\n" + huge.toLatin1() + QByteArrayLiteral("\r\na\0b\r\n\r\nb"));
+        QVERIFY(window);
+        KeywordList &keywords = window->Keywords();
+        auto *view = window->findChild<QTreeView *>("ListView1");
+        QVERIFY2(view->selectionModel()->selectedRows().isEmpty(), "a row starts selected");
+        QCOMPARE(QApplication::focusWidget(), window->findChild<QPushButton *>("Command1"));
+        for (int row : {1, 2}) // changes nothing, even where the text could not be typed
+            editInPlace(view, row);
+        QCOMPARE(keywords.Texts(), QStringList({"b", huge, nul, "", "b"}));
+        QCOMPARE(m_told, Told());
+        // Shown shortened: laying out a huge keyword at every repaint takes seconds.
+        const auto *delegate = static_cast<QStyledItemDelegate *>(view->itemDelegate());
+        QCOMPARE(delegate->displayText(huge, {}), huge.first(1000) + u'…');
+
+        window->findChild<QPushButton *>("Command1")->click();
+        add *dialog = window->AddDialog();
+        window->findChild<QPushButton *>("Command1")->click();
+        QCOMPARE(window->AddDialog(), dialog);
+        window->findChild<QPushButton *>("Command5")->click(); // No: nothing is saved
+        m_yes = true;
+        window->findChild<QPushButton *>("Command4")->click(); // while the dialog is open
+        QCOMPARE(m_told, (Told{{Form1::Caption(), "你是否要保存系统设置?"},
+                               {"Vantrel通用防注入过滤器恢复默认设置", "你是否要恢复系统的默认设置?"}}));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("tarnwick/inject.txt")));
+        keywords.AppendAll(QStringList(30, "more than the view shows"));
+        view->setCurrentIndex(keywords.index(2));
+        dialog->findChild<QLineEdit *>("Text1")->setText(" 你好 ");
+        dialog->findChild<QPushButton *>("Command1")->click();
+        QCOMPARE(QStringList({keywords.Text(1), keywords.Text(43)}), QStringList({"'", " 你好 "}));
+        const QRect added = view->visualRect(keywords.index(42));
+        QVERIFY2(added.top() >= 0 && added.bottom() < view->viewport()->height(), "the new row is out of sight");
+        // The selected and the current row stay as they were.
+        QCOMPARE(view->selectionModel()->selectedRows() << view->currentIndex(), QModelIndexList(2, keywords.index(2)));
+
+        QTRY_VERIFY(!window->AddDialog()); // closed and deleted
+        window->findChild<QPushButton *>("Command1")->click();
+        QVERIFY(window->AddDialog()->findChild<QLineEdit *>("Text1")->text().isEmpty());
+    }
+
+    void typedKeywordTakenWholeOrRefused_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("longer than a line edit's default") << QString(40000, 'x') + "末" << "";
+        QTest::newRow("line break") << "a\nb" << "关键字不能包含换行符。";
+        QTest::newRow("NUL") << QStringLiteral("a\0b") << "关键字不能包含空字符（NUL）。";
+        QTest::newRow("outside GBK") << "a😀" << "关键字含有无法保存的字符。";
+    }
+
+    void typedKeywordTakenWholeOrRefused()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, refusal);
+        auto window = start("mine\r\n");
+        QVERIFY(window);
+        window->findChild<QPushButton *>("Command1")->click();
+        add *dialog = window->AddDialog();
+        dialog->findChild<QLineEdit *>("Text1")->setText(text);
+        dialog->findChild<QPushButton *>("Command1")->click();
+        if (!refusal.isEmpty())
+            QCOMPARE(dialog->findChild<QLineEdit *>("Text1")->text(), text); // left to be mended
+        editInPlace(window->findChild<QTreeView *>("ListView1"), 0, text);
+        QCOMPARE(m_told, (refusal.isEmpty() ? Told() : Told{{add::Caption(), refusal}, {Form1::Caption(), refusal}}));
+        QCOMPARE(window->Keywords().Texts(), (refusal.isEmpty() ? QStringList{text, text} : QStringList{"mine"}));
+    }
+
+    void questionBoxShowsItsWholeTitle()
+    {
+        const QString title = "Vantrel通用防注入过滤器恢复默认设置";
+        const auto box = MessageBox::CreateQuestion(nullptr, "prompt?", title);
+        QVERIFY(box->icon() == QMessageBox::NoIcon && box->windowModality() == Qt::ApplicationModal);
+        // A title bar shows the title, often in bold, beside an icon and two or three buttons.
+        box->show();
+        const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+        QVERIFY(box->frameGeometry().width() >= metrics.horizontalAdvance(title) + 4 * metrics.height());
+    }
 };
-
-std::unique_ptr<Form1> TestForm1::start(const QByteArray &workingCopy)
-{
-    const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
-    auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
-        at, [this](const QString &, const QString &) { return m_yes; },
-        [this](const QString &title, const QString &text) { m_told.append({title, text}); }) : nullptr;
-    if (window)
-        window->show();
-    return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
-}
-
-void TestForm1::startUpEditAndAdd()
-{
-    const QString huge(40000, 'x'), nul = QStringLiteral("a\0b");
-    auto window = start("b\r\n" + huge.toLatin1() + QByteArrayLiteral("\r\na\0b\r\n\r\nb"));
-    QVERIFY(window);
-    KeywordList &keywords = window->Keywords();
-    auto *view = window->findChild<QTreeView *>("ListView1");
-    QVERIFY2(view->selectionModel()->selectedRows().isEmpty(), "a row starts selected");
-    QCOMPARE(QApplication::focusWidget(), window->findChild<QPushButton *>("Command1"));
-    for (int row : {1, 2}) // changes nothing, even where the text could not be typed
-        editInPlace(view, row);
-    QCOMPARE(keywords.Texts(), QStringList({"b", huge, nul, "", "b"}));
-    QCOMPARE(m_told, Told());
-    // Shown shortened: laying out a huge keyword at every repaint takes seconds.
-    const auto *delegate = static_cast<QStyledItemDelegate *>(view->itemDelegate());
-    QCOMPARE(delegate->displayText(huge, {}), huge.first(1000) + u'…');
-
-    window->findChild<QPushButton *>("Command1")->click();
-    add *dialog = window->AddDialog();
-    window->findChild<QPushButton *>("Command1")->click();
-    QCOMPARE(window->AddDialog(), dialog);
-    m_yes = true;
-    window->findChild<QPushButton *>("Command4")->click(); // while the dialog is open
-    keywords.AppendAll(QStringList(30, "more than the view shows"));
-    view->setCurrentIndex(keywords.index(2));
-    dialog->findChild<QLineEdit *>("Text1")->setText(" 你好 ");
-    dialog->findChild<QPushButton *>("Command1")->click();
-    QCOMPARE(QStringList({keywords.Text(1), keywords.Text(43)}), QStringList({"'", " 你好 "}));
-    const QRect added = view->visualRect(keywords.index(42));
-    QVERIFY2(added.top() >= 0 && added.bottom() < view->viewport()->height(), "the new row is out of sight");
-    // The selected and the current row stay as they were.
-    QCOMPARE(view->selectionModel()->selectedRows() << view->currentIndex(), QModelIndexList(2, keywords.index(2)));
-
-    QTRY_VERIFY(!window->AddDialog()); // closed and deleted
-    window->findChild<QPushButton *>("Command1")->click();
-    QVERIFY(window->AddDialog()->findChild<QLineEdit *>("Text1")->text().isEmpty());
-}
-
-void TestForm1::typedKeywordTakenWholeOrRefused_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("refusal");
-    QTest::newRow("longer than a line edit's default") << QString(40000, 'x') + "末" << "";
-    QTest::newRow("line break") << "a\nb" << "关键字不能包含换行符。";
-    QTest::newRow("NUL") << QStringLiteral("a\0b") << "关键字不能包含空字符（NUL）。";
-    QTest::newRow("outside GBK") << "a😀" << "关键字含有无法保存的字符。";
-}
-
-void TestForm1::typedKeywordTakenWholeOrRefused()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, refusal);
-    auto window = start("mine\r\n");
-    QVERIFY(window);
-    window->findChild<QPushButton *>("Command1")->click();
-    add *dialog = window->AddDialog();
-    dialog->findChild<QLineEdit *>("Text1")->setText(text);
-    dialog->findChild<QPushButton *>("Command1")->click();
-    if (!refusal.isEmpty())
-        QCOMPARE(dialog->findChild<QLineEdit *>("Text1")->text(), text); // left to be mended
-    editInPlace(window->findChild<QTreeView *>("ListView1"), 0, text);
-    QCOMPARE(m_told, (refusal.isEmpty() ? Told() : Told{{add::Caption(), refusal}, {Form1::Caption(), refusal}}));
-    QCOMPARE(window->Keywords().Texts(), (refusal.isEmpty() ? QStringList{text, text} : QStringList{"mine"}));
-}
-
-void TestForm1::questionBoxAsShown()
-{
-    const QString title = "Vantrel通用防注入过滤器恢复默认设置";
-    const auto box = MessageBox::CreateQuestion(nullptr, "prompt?", title);
-    QCOMPARE(QStringList({box->text(), box->windowTitle(), box->button(QMessageBox::Yes)->text(),
-                          box->button(QMessageBox::No)->text()}),
-             QStringList({"prompt?", title, "是(&Y)", "否(&N)"}));
-    QVERIFY(box->icon() == QMessageBox::NoIcon && box->windowModality() == Qt::ApplicationModal
-            && box->buttons().size() == 2 && box->defaultButton() == box->button(QMessageBox::Yes));
-    // A title bar shows the title, often in bold, beside an icon and two or three buttons.
-    box->show();
-    const QFontMetrics metrics(QFontDatabase::systemFont(QFontDatabase::TitleFont));
-    QVERIFY(box->frameGeometry().width() >= metrics.horizontalAdvance(title) + 4 * metrics.height());
-}
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"

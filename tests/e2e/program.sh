@@ -1,20 +1,17 @@
 #!/bin/bash
-# The built program as an operator meets it, driven by real input:
-#   program.sh PROGRAM SCENARIO
+# The built program as an operator meets it, driven by real input: program.sh PROGRAM
 . "$(dirname "$0")/lib.sh"
 enter "$@"
-DIR=/opt/vantrel-filter OUT=$OUT/$2
-WORKING=$DIR/inject.txt PUBLISHED=/tarnwick/inject.txt ADD=添加URL过滤字符
-rm -rf /tarnwick "$DIR" && mkdir -p "$DIR" "$OUT" && cp "$1" "$DIR/"
+DIR=/opt/vantrel-filter WORKING=/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt
+rm -rf /tarnwick $DIR && mkdir -p $DIR && cp "$1" $DIR/
 
-start() { rm -f "$OUT/status"; (set +e; "$DIR/vantrel-filter" 2>"$OUT/stderr"; echo $? >"$OUT/status") & }
-started() { start; MAIN=$(window "$CAPTION"); }
+start() { rm -f "$OUT/status"; (set +e; $DIR/vantrel-filter 2>"$OUT/stderr"; echo $? >"$OUT/status") & }
 ended() {
     for _ in $(seq 100); do [ -s "$OUT/status" ] && break; sleep 0.1; done
     [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
 }
 # The main window's buttons, at their centres.
-add_dialog() { click "$MAIN" 360 44; DIALOG=$(window "$ADD"); }
+add_dialog() { click "$MAIN" 360 44; DIALOG=$(window 添加URL过滤字符); }
 delete() { click "$MAIN" 360 92; }
 restore() { click "$MAIN" 360 140; SHOT=restore answer "$MAIN" Vantrel通用防注入过滤器恢复默认设置 "$1"; }
 save() { click "$MAIN" 360 188; SHOT=save answer "$MAIN" "$CAPTION" "$1"; }
@@ -24,78 +21,74 @@ saved() {
 }
 mode() { stat -c %a "$1"; }
 
-case $2 in
-edit)
-    # Every kind of line end, an empty line, Chinese, "exec" twice, no end on the last line.
-    printf 'select\r\n%s\nexec\r\n\r\n%s\rexec\r\n%s' 联合 删除 注入 | iconv -t GBK >$WORKING
-    cp $WORKING "$OUT/loaded"
-    spare_keys 查询
-    umask 077
-    started
-    [ "$(mode /tarnwick)" = 755 ] || fail "a new /tarnwick is $(mode /tarnwick), not 755"
-    # No row is picked at first, so Delete does nothing. Three Tabs from Delete reach
-    # the list; the Delete key deletes the picked row, and then nothing more.
-    delete
-    keys "$MAIN" Tab Tab Tab Down Down Down Down Down Delete Delete
-    add_dialog
-    geometry "$MAIN" && mx=$X my=$Y && geometry "$DIALOG"
-    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
-        || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
-    [ "$X" -ge $((mx + 401)) ] || [ $((X + WIDTH)) -le $((mx + 320)) ] || [ "$Y" -ge $((my + 209)) ] \
-        || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
-    shot add
-    # Return and Escape in the text box do nothing; Enter on the focused OK presses it.
-    type_in "$DIALOG" "union 查询"
-    keys "$DIALOG" Return Escape apostrophe Tab Return
-    gone "$DIALOG"
-    # No to either question changes nothing.
-    restore Escape
-    save alt+n
-    cmp -s $WORKING "$OUT/loaded" && [ ! -e $PUBLISHED ] || fail "answering No wrote a file"
-    # Save has kept the focus since its click: Enter presses it. Yes is the default answer.
-    keys "$MAIN" KP_Enter
-    SHOT=save answer "$MAIN" "$CAPTION" Return
-    saved select 联合 exec "" 删除 注入 "union 查询'"
-    [ "$(mode $PUBLISHED)" = 644 ] || fail "a new published copy is $(mode $PUBLISHED), not 644"
-    add_dialog
-    type_in "$DIALOG" never
-    keys "$DIALOG" alt+c
-    gone "$DIALOG"
-    restore Return
-    save alt+y
-    saved "'" "*" % and exec insert select delete updata count chr mid
-    # With the dialog open, closing the main window ends the program once the dialog closes.
-    add_dialog
-    close_window "$MAIN"
-    [ ! -s "$OUT/status" ] || fail "the program ended with the add dialog open"
-    close_window "$DIALOG"
-    ended 0 ;;
-failures)
-    # The reasons come in Chinese whatever the locale.
-    export LANG=C.UTF-8
-    start
-    keys "$(window "$CAPTION")" Return
-    ended 1
-    grep -q "$WORKING" "$OUT/stderr" || fail "the error does not name $WORKING: $(cat "$OUT/stderr")"
-    # A plain file named /tarnwick: the working copy is saved, the window stays, and once
-    # there is a folder, Save publishes into it and leaves its mode alone.
-    gbk select >$WORKING
-    echo notes >/tarnwick
-    started
-    add_dialog
-    type_in "$DIALOG" drop
-    keys "$DIALOG" alt+o
-    save Return
-    SHOT=failed answer "$MAIN" "$CAPTION" Return
-    same $WORKING select drop
-    grep -q "不是文件夹" "$OUT/stderr" && ! grep -q "[A-Za-z] [a-z]" "$OUT/stderr" \
-        || fail "the reason is not in Chinese: $(cat "$OUT/stderr")"
-    [ "$(cat /tarnwick)" = notes ] || fail "/tarnwick changed"
-    rm /tarnwick && mkdir -m 750 /tarnwick
-    save Return
-    saved select drop
-    [ "$(mode /tarnwick)" = 750 ] || fail "the filter folder became $(mode /tarnwick)"
-    close_window "$MAIN"
-    ended 0 ;;
-*) fail "no scenario $2" ;;
-esac
+# Without a working copy: an error box naming it, and the program ends.
+start
+keys "$(window "$CAPTION")" Return
+ended 1
+grep -q $WORKING "$OUT/stderr" || fail "the error does not name $WORKING: $(cat "$OUT/stderr")"
+
+# Every kind of line end, an empty line, Chinese, "exec" twice, no end on the last line.
+printf 'select\r\n%s\nexec\r\n\r\n%s\rexec\r\n%s' 联合 删除 注入 | iconv -t GBK >$WORKING
+cp $WORKING "$OUT/loaded"
+spare_keys 查询
+umask 077
+start
+MAIN=$(window "$CAPTION")
+[ "$(mode /tarnwick)" = 755 ] || fail "a new /tarnwick is $(mode /tarnwick), not 755"
+# No row is picked at first, so Delete does nothing. Three Tabs from Delete reach
+# the list; the Delete key deletes the picked row, and then nothing more.
+delete
+keys "$MAIN" Tab Tab Tab Down Down Down Down Down Delete Delete
+add_dialog
+geometry "$MAIN" && mx=$X my=$Y && geometry "$DIALOG"
+[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
+    || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
+[ "$X" -ge $((mx + 401)) ] || [ $((X + WIDTH)) -le $((mx + 320)) ] || [ "$Y" -ge $((my + 209)) ] \
+    || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
+shot add
+# Return and Escape in the text box do nothing; Enter on the focused OK presses it.
+type_in "$DIALOG" "union 查询"
+keys "$DIALOG" Return Escape apostrophe Tab Return
+gone "$DIALOG"
+# No to either question changes nothing.
+restore Escape
+save alt+n
+cmp -s $WORKING "$OUT/loaded" && [ ! -e $PUBLISHED ] || fail "answering No wrote a file"
+# Save has kept the focus since its click: Enter presses it. Yes is the default answer.
+keys "$MAIN" KP_Enter
+SHOT=save answer "$MAIN" "$CAPTION" Return
+saved select 联合 exec "" 删除 注入 "union 查询'"
+[ "$(mode $PUBLISHED)" = 644 ] || fail "a new published copy is $(mode $PUBLISHED), not 644"
+add_dialog
+type_in "$DIALOG" never
+keys "$DIALOG" alt+c
+gone "$DIALOG"
+restore Return
+save alt+y
+defaults=("'" "*" % and exec insert select delete updata count chr mid)
+saved "${defaults[@]}"
+
+# A plain file named /tarnwick: the working copy is saved, the reason is told in
+# Chinese (the locale is C.UTF-8), the window stays; once there is a folder, Save
+# publishes into it and leaves its mode alone.
+rm -r /tarnwick && echo notes >/tarnwick
+add_dialog
+type_in "$DIALOG" drop
+keys "$DIALOG" alt+o
+save Return
+SHOT=failed answer "$MAIN" "$CAPTION" Return
+same $WORKING "${defaults[@]}" drop
+grep -q "不是文件夹" "$OUT/stderr" && ! grep -q "[A-Za-z] [a-z]" "$OUT/stderr" \
+    || fail "the reason is not in Chinese: $(cat "$OUT/stderr")"
+[ "$(cat /tarnwick)" = notes ] || fail "/tarnwick changed"
+rm /tarnwick && mkdir -m 750 /tarnwick
+save Return
+saved "${defaults[@]}" drop
+[ "$(mode /tarnwick)" = 750 ] || fail "the filter folder became $(mode /tarnwick)"
+
+# With the dialog open, closing the main window ends the program once the dialog closes.
+add_dialog
+close_window "$MAIN"
+[ ! -s "$OUT/status" ] || fail "the program ended with the add dialog open"
+close_window "$DIALOG"
+ended 0
