@@ -65,6 +65,7 @@ QString add::Refusal(const QString &keyword)
         return QStringLiteral("关键字不能包含换行符。");
     case KeywordFile::Fault::Unencodable:
         return QStringLiteral("关键字含有无法保存的字符。");
+    case KeywordFile::Fault::ReadsAsUtf8: // only a whole list can; Save refuses it
     case KeywordFile::Fault::None:
         break;
     }

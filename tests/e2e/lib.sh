@@ -51,10 +51,6 @@ click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" c
 close_window() { wmctrl -i -c "$1"; gone "$1"; }
 # answer MAIN TITLE KEY...: answers the box of that title that MAIN opened.
 answer() { b=$(window "$2" "$1"); shot "${SHOT:-question}"; keys "$b" "${@:3}"; gone "$b"; }
-# Characters no key types (Chinese) go on spare keys before the program reads the map.
-spare_keys() {
-    k=200; for c in $(echo "$1" | grep -o '[^ -~]'); do xmodmap -e "keycode $k = $(printf 'U%04X' "'$c")"; k=$((k + 1)); done
-}
 shot() { import -window root "$OUT/$1.png"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 

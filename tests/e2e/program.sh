@@ -30,16 +30,13 @@ grep -q $WORKING "$OUT/stderr" || fail "the error does not name $WORKING: $(cat 
 # Every kind of line end, an empty line, Chinese, "exec" twice, no end on the last line.
 printf 'select\r\n%s\nexec\r\n\r\n%s\rexec\r\n%s' 联合 删除 注入 | iconv -t GBK >$WORKING
 cp $WORKING "$OUT/loaded"
-spare_keys 查询
 umask 077
 start
 MAIN=$(window "$CAPTION")
 [ "$(mode /tarnwick)" = 755 ] || fail "a new /tarnwick is $(mode /tarnwick), not 755"
-# No row is picked at first, so Delete does nothing. Three Tabs from Delete reach
-# the list; the Delete key deletes the picked row, and then nothing more.
-delete
-keys "$MAIN" Tab Tab Tab Down Down Down Down Down Delete Delete
-add_dialog
+# Add has the focus at first, and Enter presses it.
+keys "$MAIN" Return
+DIALOG=$(window 添加URL过滤字符)
 geometry "$MAIN" && mx=$X my=$Y && geometry "$DIALOG"
 [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
     || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
@@ -47,9 +44,13 @@ geometry "$MAIN" && mx=$X my=$Y && geometry "$DIALOG"
     || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
 shot add
 # Return and Escape in the text box do nothing; Enter on the focused OK presses it.
-type_in "$DIALOG" "union 查询"
+type_in "$DIALOG" "union all"
 keys "$DIALOG" Return Escape apostrophe Tab Return
 gone "$DIALOG"
+# No row is picked yet, so Delete does nothing. Three Tabs from Delete reach the
+# list; the Delete key deletes the picked row, and then nothing more.
+delete
+keys "$MAIN" Tab Tab Tab Down Down Down Down Down Delete Delete
 # No to either question changes nothing.
 restore Escape
 save alt+n
@@ -57,7 +58,7 @@ cmp -s $WORKING "$OUT/loaded" && [ ! -e $PUBLISHED ] || fail "answering No wrote
 # Save has kept the focus since its click: Enter presses it. Yes is the default answer.
 keys "$MAIN" KP_Enter
 SHOT=save answer "$MAIN" "$CAPTION" Return
-saved select 联合 exec "" 删除 注入 "union 查询'"
+saved select 联合 exec "" 删除 注入 "union all'"
 [ "$(mode $PUBLISHED)" = 644 ] || fail "a new published copy is $(mode $PUBLISHED), not 644"
 add_dialog
 type_in "$DIALOG" never
