@@ -3,13 +3,10 @@
 #include <QDir>
 #include <QFile>
 
-// Reads a whole file; a null array means there is no file at all.
 inline QByteArray ReadAll(const QString &path)
 {
     QFile file(path);
-    if (!file.exists())
-        return QByteArray();
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
 }
 
 [[nodiscard]] inline bool WriteAll(const QString &path, const QByteArray &bytes)

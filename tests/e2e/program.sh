@@ -60,32 +60,9 @@ keys "$MAIN" KP_Enter
 SHOT=save answer "$MAIN" "$CAPTION" Return
 saved select 联合 exec "" 删除 注入 "union all'"
 [ "$(mode $PUBLISHED)" = 644 ] || fail "a new published copy is $(mode $PUBLISHED), not 644"
-add_dialog
-type_in "$DIALOG" never
-keys "$DIALOG" alt+c
-gone "$DIALOG"
 restore Return
 save alt+y
-defaults=("'" "*" % and exec insert select delete updata count chr mid)
-saved "${defaults[@]}"
-
-# A plain file named /tarnwick: the working copy is saved, the reason is told in
-# Chinese (the locale is C.UTF-8), the window stays; once there is a folder, Save
-# publishes into it and leaves its mode alone.
-rm -r /tarnwick && echo notes >/tarnwick
-add_dialog
-type_in "$DIALOG" drop
-keys "$DIALOG" alt+o
-save Return
-SHOT=failed answer "$MAIN" "$CAPTION" Return
-same $WORKING "${defaults[@]}" drop
-grep -q "不是文件夹" "$OUT/stderr" && ! grep -q "[A-Za-z] [a-z]" "$OUT/stderr" \
-    || fail "the reason is not in Chinese: $(cat "$OUT/stderr")"
-[ "$(cat /tarnwick)" = notes ] || fail "/tarnwick changed"
-rm /tarnwick && mkdir -m 750 /tarnwick
-save Return
-saved "${defaults[@]}" drop
-[ "$(mode /tarnwick)" = 750 ] || fail "the filter folder became $(mode /tarnwick)"
+saved "'" "*" % and exec insert select delete updata count chr mid
 
 # With the dialog open, closing the main window ends the program once the dialog closes.
 add_dialog
