@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel-filter.xpm")));
-    QGuiApplication::setDesktopFileName(QStringLiteral("vantrel-filter"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.vantrel.filter"));
 
     // Qt's own texts (a text box's context menu) in the interface's language.
     QTranslator qtTexts;

@@ -1,36 +1,56 @@
 include(GNUInstallDirs)
 
-# The program and its working copy live side by side in one folder.
-set(VANTREL_PROGRAM_DIR "/opt/vantrel-filter" CACHE PATH
-    "Folder that holds the program and its working copy inject.txt")
-if(NOT IS_ABSOLUTE "${VANTREL_PROGRAM_DIR}")
-    message(FATAL_ERROR "VANTREL_PROGRAM_DIR must be an absolute path: ${VANTREL_PROGRAM_DIR}")
-endif()
+# The program reads and saves its working copy beside itself. The package
+# keeps the list itself in /var/opt, where members of the vantrel-filter
+# group may replace it, and links to it from the program's folder, which
+# only root may write.
+set(VANTREL_PROGRAM_DIR /opt/vantrel-filter)
+set(VANTREL_DATA_DIR /var/opt/vantrel-filter)
 
 install(TARGETS vantrel-filter RUNTIME DESTINATION "${VANTREL_PROGRAM_DIR}")
-
-# An installed working copy is the operator's list: an install over an
-# existing one must not replace it with the defaults.
+# A stripped program needs no compiler notes either.
 install(CODE "
-    set(_dest \"\$ENV{DESTDIR}${VANTREL_PROGRAM_DIR}/inject.txt\")
-    execute_process(COMMAND \"${CMAKE_COMMAND}\"
-        -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/data/inject.txt
-        -DDESTINATION=\${_dest}
-        -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/CopyIfAbsent.cmake)
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+            \"\$ENV{DESTDIR}${VANTREL_PROGRAM_DIR}/vantrel-filter\" COMMAND_ERROR_IS_FATAL ANY)
+    endif()
 ")
+file(CREATE_LINK "${VANTREL_DATA_DIR}/inject.txt" "${CMAKE_CURRENT_BINARY_DIR}/inject.txt.link"
+    SYMBOLIC)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/inject.txt.link"
+    DESTINATION "${VANTREL_PROGRAM_DIR}" RENAME inject.txt)
+# The defaults that postinst puts in place when no list is there.
+install(FILES data/inject.txt DESTINATION "${CMAKE_INSTALL_DATADIR}/vantrel-filter")
 
-# Desktop menu entry; Exec needs the program's full path, taken as it is.
 set(VANTREL_DESKTOP_EXEC "${VANTREL_PROGRAM_DIR}/vantrel-filter")
-if(NOT VANTREL_DESKTOP_EXEC MATCHES "^[A-Za-z0-9_./+-]+$")
-    message(FATAL_ERROR "VANTREL_PROGRAM_DIR becomes the menu entry's command line: "
-        "use letters, digits and _ . / + - only: ${VANTREL_PROGRAM_DIR}")
-endif()
-configure_file(data/vantrel-filter.desktop.in vantrel-filter.desktop @ONLY)
-install(FILES "${CMAKE_CURRENT_BINARY_DIR}/vantrel-filter.desktop"
+configure_file(data/com.vantrel.filter.desktop.in com.vantrel.filter.desktop @ONLY)
+install(FILES "${CMAKE_CURRENT_BINARY_DIR}/com.vantrel.filter.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+install(FILES data/com.vantrel.filter.metainfo.xml DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
-# data/vantrel-filter.png is ui/vantrel-filter.xpm as PNG, which every icon
-# theme loader reads: convert ui/vantrel-filter.xpm -strip data/vantrel-filter.png
-install(FILES data/vantrel-filter.png
-    DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps")
-install(FILES ui/vantrel-filter.xpm DESTINATION "${CMAKE_INSTALL_DATADIR}/pixmaps")
+# One design: every size is rendered from the SVG.
+find_program(RSVG_CONVERT rsvg-convert REQUIRED)
+set(_icons "")
+foreach(size 16 24 32 48 64 128 256)
+    set(_png "${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/vantrel-filter.png")
+    add_custom_command(OUTPUT "${_png}"
+        COMMAND ${CMAKE_COMMAND} -E make_directory icons/${size}x${size}
+        COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o "${_png}"
+            "${CMAKE_CURRENT_SOURCE_DIR}/data/vantrel-filter.svg"
+        DEPENDS data/vantrel-filter.svg VERBATIM)
+    install(FILES "${_png}" DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
+    list(APPEND _icons "${_png}")
+endforeach()
+install(FILES data/vantrel-filter.svg DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
+
+set(_docs "${CMAKE_INSTALL_DATADIR}/doc/vantrel-filter")
+# A native package: its one changelog goes in as changelog.gz.
+set(_changelog "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz")
+add_custom_command(OUTPUT "${_changelog}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog" changelog
+    COMMAND gzip -9nf changelog
+    DEPENDS cmake/debian/changelog VERBATIM)
+add_custom_target(package-files ALL DEPENDS ${_icons} "${_changelog}")
+install(FILES cmake/debian/copyright "${_changelog}" DESTINATION "${_docs}")
+install(FILES cmake/debian/lintian-overrides
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME vantrel-filter)

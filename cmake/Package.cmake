@@ -1,32 +1,45 @@
-# Debian package: cpack -G DEB in the build folder.
+# Debian package: cpack in the build folder.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel-filter)
 set(CPACK_PACKAGE_VENDOR "Vantrel")
-set(CPACK_PACKAGE_CONTACT "Vantrel filter maintainers <vantrel-filter@localhost>" CACHE STRING
+set(VANTREL_MAINTAINER "Vantrel filter maintainers <vantrel-filter@vantrel.com>" CACHE STRING
     "Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${VANTREL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Keyword list editor for a web-server SQL injection filter")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Keeps the URL keyword list of a web-server request filter: shows, adds, deletes and \
-restores the built-in default keywords, and publishes the list as /tarnwick/inject.txt \
-(GBK, one keyword per line).")
+    "keyword list editor for a web-server SQL injection filter")
+set(CPACK_PACKAGE_DESCRIPTION [[
+A desktop tool, in Simplified Chinese, for the operator of a web site whose
+web-server request filter blocks every request with a listed keyword in its
+URL. It shows the keyword list, adds and deletes keywords and restores the
+twelve defaults. Saving rewrites the list in /var/opt/vantrel-filter and
+publishes a copy as /tarnwick/inject.txt (GBK, CR LF), where the filter
+reads it. Members of the vantrel-filter group may save.]])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_STRIP_FILES ON)
-# The program goes to an absolute folder, so stage through DESTDIR; the menu
-# entry and icons go under /usr, like any Debian package's.
+# The program goes to an absolute folder, so stage through DESTDIR; the rest
+# goes under /usr, like any Debian package's.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 
 # The libraries it links come from dpkg-shlibdeps; what it loads at run time
-# (the X11 platform plugin) and a font that has the interface's Chinese do not.
+# (the X11 platform plugin), a font that has the interface's Chinese and what
+# the maintainer scripts run do not.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 
-# The working copy is the operator's list. As a conffile, an upgrade or a
-# reinstall keeps an edited one, and only a purge removes it.
-file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles" "${VANTREL_PROGRAM_DIR}/inject.txt\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_BINARY_DIR}/debian/conffiles")
+# No conffiles: the list is data that the program rewrites, kept in /var/opt
+# by the maintainer scripts.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/cmake/debian/preinst"
+    "${PROJECT_SOURCE_DIR}/cmake/debian/postinst"
+    "${PROJECT_SOURCE_DIR}/cmake/debian/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# Reproducible: every time in the package is the last commit's.
+set(CPACK_VANTREL_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/PackageTime.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/DebWithoutOpt.cmake")
 
 include(CPack)

@@ -1,7 +1,11 @@
 #!/bin/sh
-# Configures and builds into build/ (or $BUILD_DIR).
+# Configures and builds into build/ (or $BUILD_DIR), with Debian's hardening
+# flags (fortify, stack protector, full RELRO, bind-now, PIE) and source paths
+# mapped to "." so that two clones build the same bytes.
 set -eu
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+    -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" "$@" >/dev/null
 cmake --build "$build"

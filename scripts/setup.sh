@@ -5,9 +5,9 @@ set -eu
 
 packages="cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei
-  xvfb xauth xdotool openbox wmctrl imagemagick util-linux
+  xvfb xauth xdotool openbox wmctrl x11-xserver-utils imagemagick util-linux
   clang libclang-rt-14-dev libasan8 libubsan1
-  desktop-file-utils dpkg-dev file acl"
+  desktop-file-utils dpkg-dev file acl librsvg2-bin"
 
 missing=""
 for p in $packages; do
@@ -17,7 +17,15 @@ done
 
 echo "Installing:$missing"
 SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "Installing packages needs root, and sudo is not installed. Run, as root:" >&2
+        echo "  apt-get install$missing" >&2
+        echo "or run this script as root once." >&2
+        exit 1
+    fi
+    SUDO="sudo"
+fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086

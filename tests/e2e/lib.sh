@@ -4,7 +4,7 @@
 # the machine's /tarnwick included) on a virtual screen with a window manager.
 set -eu${E2E_TRACE:+x}
 CAPTION="Vantrel 通用防注入过滤器"
-OUT=${E2E_OUT:-/tmp/vantrel-e2e}
+export OUT=${E2E_OUT:-/tmp/vantrel-e2e}
 
 fail() { echo "FAIL: $*" >&2; import -window root "$OUT/failure.png" 2>/dev/null || true; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
@@ -20,11 +20,12 @@ enter() {
         unshare --mount --propagation private sh -c '
             r=$E2E_ROOT
             mount -t overlay overlay -o "lowerdir=/,upperdir=$r/upper,workdir=$r/work" "$r/root" || exit 77
-            for d in proc sys dev tmp; do mount --rbind "/$d" "$r/root/$d"; done
+            for d in /proc /sys /dev /tmp "$OUT"; do mount --rbind "$d" "$r/root$d"; done
             exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@" || rc=$?
         rm -rf "$E2E_ROOT"
         exit $rc
     fi
+    unset QT_QPA_PLATFORM
     export LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$E2E_ROOT/run
     mkdir -m 700 -p "$XDG_RUNTIME_DIR"
     openbox >/dev/null 2>&1 &

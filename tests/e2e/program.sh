@@ -23,7 +23,8 @@ mode() { stat -c %a "$1"; }
 
 # Without a working copy: an error box naming it, and the program ends.
 start
-keys "$(window "$CAPTION")" Return
+box=$(window "$CAPTION")
+keys "$box" Return
 ended 1
 grep -q $WORKING "$OUT/stderr" || fail "the error does not name $WORKING: $(cat "$OUT/stderr")"
 

@@ -1,0 +1,56 @@
+#!/bin/bash
+# The Debian package as an administrator installs it and operators use it:
+#   package.sh DEB
+. "$(dirname "$0")/lib.sh"
+enter "$@"
+DEB=$1 LIST=/var/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt
+DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)
+rm -rf /tarnwick /opt/vantrel-filter /var/opt/vantrel-filter
+dpkg_() { dpkg "$@" >>"$OUT/dpkg.log" 2>&1 || fail "dpkg $*: $(tail -n 5 "$OUT/dpkg.log")"; }
+owners() { stat -c '%U:%G %a' "$@" | tr '\n' ' '; }
+
+dpkg_ -i "$DEB"
+[ -z "$(dpkg -S /opt 2>/dev/null)" ] || fail "the package owns /opt"
+[ "$(owners /tarnwick /var/opt/vantrel-filter $LIST)" = "root:vantrel-filter 2775 root:vantrel-filter 2775 root:vantrel-filter 664 " ] \
+    || fail "installed as $(owners /tarnwick /var/opt/vantrel-filter $LIST)"
+same "$LIST" "${DEFAULTS[@]}"
+useradd -m -G vantrel-filter member && useradd -m outsider
+xhost +local: >/dev/null
+
+# save_with USER KEYWORD: the menu entry's command run as that user adds the
+# keyword and saves, with real keys.
+save_with() {
+    exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/com.vantrel.filter.desktop)
+    setpriv --reuid "$1" --regid "$1" --init-groups env -u XDG_RUNTIME_DIR HOME="/home/$1" \
+        $exec_line 2>"$OUT/stderr" &
+    MAIN=$(window "$CAPTION")
+    keys "$MAIN" Return
+    DIALOG=$(window 添加URL过滤字符)
+    type_in "$DIALOG" "$2"
+    keys "$DIALOG" alt+o
+    gone "$DIALOG"
+    keys "$MAIN" Tab Tab Tab Return
+    answer "$MAIN" "$CAPTION" Return
+}
+
+save_with member drop
+for _ in $(seq 50); do [ -e $PUBLISHED ] && break; sleep 0.1; done
+same "$PUBLISHED" "${DEFAULTS[@]}" drop
+same "$LIST" "${DEFAULTS[@]}" drop
+close_window "$MAIN"
+setpriv --reuid www-data --regid www-data --clear-groups cat $PUBLISHED >/dev/null || fail "www-data cannot read $PUBLISHED"
+
+before=$(ls -lAi --full-time /var/opt/vantrel-filter /tarnwick)
+save_with outsider union
+SHOT=refused answer "$MAIN" "$CAPTION" Return
+# in Chinese, whatever the locale (C.UTF-8 here), and the window stays.
+grep -q "文件夹 /var/opt/vantrel-filter .*vantrel-filter 组的成员" "$OUT/stderr" && ! grep -qiE "denied|not permitted|directory" "$OUT/stderr" \
+    || fail "an outsider's save does not say who may save where, in Chinese: $(cat "$OUT/stderr")"
+close_window "$MAIN"
+[ "$(ls -lAi --full-time /var/opt/vantrel-filter /tarnwick)" = "$before" ] || fail "an outsider's save wrote a file"
+
+dpkg_ -i "$DEB"
+same "$LIST" "${DEFAULTS[@]}" drop
+dpkg_ --purge vantrel-filter
+[ ! -e /var/opt/vantrel-filter ] || fail "purge left /var/opt/vantrel-filter"
+same "$PUBLISHED" "${DEFAULTS[@]}" drop
