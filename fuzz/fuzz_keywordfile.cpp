@@ -51,11 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             firstBad = (Gbk(lines.at(i), &ok), ok) ? 0 : i + 1;
         Expect(decoded.badLine == firstBad && decoded.ok == (firstBad == 0), "wrong line refused as not GBK");
     }
-    if (decoded.ok) {
-        Expect(decoded.keywords.size() == lines.size(), "keyword count differs from line count");
-        const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
-        Expect(saved.fault == KeywordFile::Fault::None, "a list that loaded cannot be saved");
-    }
+    Expect(!decoded.ok || (decoded.keywords.size() == lines.size()
+                           && KeywordFile::Encode(decoded.keywords).fault == KeywordFile::Fault::None),
+           "a list that loaded has another length than the file, or cannot be saved");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
     bool ok = true;

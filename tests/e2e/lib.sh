@@ -35,15 +35,13 @@ enter() {
 # window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting for it.
 window() {
     for _ in $(seq 200); do
-        for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-            [ "$w" = "${2:-}" ] || { echo "$w"; return; }
-        done
+        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1) || true
+        [ -z "$w" ] || { echo "$w"; return; }
         sleep 0.1
     done
     fail "no window \"$1\" appeared"
 }
-shown() { xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1"; }
-gone() { for _ in $(seq 100); do shown "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
+gone() { for _ in $(seq 100); do xdotool search --onlyvisible --name . | grep -qx "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
 
 # Real input, into a window given by its id; click takes a point of its client area.
 keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }
