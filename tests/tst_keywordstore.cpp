@@ -81,10 +81,10 @@ class TestKeywordStore : public QObject
     // As another user, with these groups.
     QString saveAs(uid_t user, QList<gid_t> groups, const QStringList &keywords) const
     {
-        ::setgroups(groups.size(), groups.data()), ::setegid(groups.first()), ::seteuid(user);
+        if (::setgroups(groups.size(), groups.data()) || ::setegid(groups.first()) || ::seteuid(user))
+            return "cannot become user " + QString::number(user);
         const QString result = save(keywords);
-        ::seteuid(0), ::setegid(0), ::setgroups(0, nullptr);
-        return result;
+        return ::seteuid(0) || ::setegid(0) || ::setgroups(0, nullptr) ? "cannot become root again" : result;
     }
 
     // Moves the named file or folder aside as "real" and puts a link there.
