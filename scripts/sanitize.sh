@@ -19,4 +19,4 @@ export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppres
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The end-to-end tests are left out: they drive the same code on a real X
 # display, where third-party libraries (xkbcommon, D-Bus) trip the checks.
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 --label-exclude e2e
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 --label-exclude "e2e|package"
