@@ -15,6 +15,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -245,14 +246,11 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
             return abandon(Step::Write);
         done += qMax<ssize_t>(wrote, 0);
     }
-    // Owner and group where this process may set them; Inspect has refused
-    // the cases where what it may not set would shut a reader out.
-    if (m_exists) {
-        if (::fchown(file.get(), m_owner, m_group) != 0)
-            (void)::fchown(file.get(), uid_t(-1), m_group);
-    } else {
-        (void)::fchown(file.get(), uid_t(-1), folderStat.st_gid);
-    }
+    // Owner and group where this process may set them, else the group alone
+    // where it may; Inspect has refused the cases where what it may not set
+    // would shut a reader out.
+    if (!m_exists || ::fchown(file.get(), m_owner, m_group) != 0)
+        std::ignore = ::fchown(file.get(), uid_t(-1), m_exists ? m_group : folderStat.st_gid);
     // The ACL before the mode: each sets the group bits from the other.
     if (!m_acl.isEmpty() ? ::fsetxattr(file.get(), AclName, m_acl.constData(), size_t(m_acl.size()), 0) != 0
                          : m_exists && ::fremovexattr(file.get(), AclName) != 0 && errno != ENODATA
