@@ -1,0 +1,52 @@
+#!/bin/sh
+# Builds Qt for Windows (mingw-w64) from Debian's own qt6-base source, the
+# same version as the host's Qt, whose moc, rcc and uic the cross build uses.
+# Installs it into a cache folder outside the repository ($VANTREL_WINQT, by
+# default ~/.cache/vantrel-filter/qt-VERSION-mingw) and records a stamp; with
+# the stamp in place a second run does nothing. Takes about an hour on two
+# cores. Prints the cache folder on its last line.
+set -eu
+cd "$(dirname "$0")/.."
+. scripts/windows-env.sh
+
+options="shared;no-icu;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
+stamp="$VANTREL_WINQT/vantrel-stamp"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$QT_DEB_VERSION $options" ]; then
+    echo "$VANTREL_WINQT"
+    exit 0
+fi
+
+scripts/windows-setup.sh
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+# apt-get source needs a deb-src entry for the machine's own archive and suite.
+if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    sed -n 's/^Types: deb$/Types: deb-src/p; /^URIs:/p; /^Suites:/p; /^Components:/p; /^Signed-By:/p' \
+        /etc/apt/sources.list.d/debian.sources | awk '/^Types:/ && NR>1 {print ""} {print}' \
+        | $SUDO tee /etc/apt/sources.list.d/vantrel-deb-src.sources >/dev/null
+    $SUDO apt-get update -qq
+fi
+
+work="${VANTREL_WINQT_WORK:-$HOME/.cache/vantrel-filter/qt-source}"
+rm -rf "$work"
+mkdir -p "$work"
+(cd "$work" && apt-get source -qq --download-only "qt6-base=$QT_DEB_VERSION" >/dev/null \
+    && dpkg-source --no-check -x ./*.dsc src >/dev/null)
+
+cmake -S "$work/src" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$VANTREL_WINQT" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    -DFEATURE_icu=OFF -DFEATURE_tabletevent=OFF \
+    -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_opengl=OFF -DFEATURE_xml=OFF \
+    -DFEATURE_concurrent=OFF
+cmake --build "$work/build"
+rm -rf "$VANTREL_WINQT"
+cmake --install "$work/build" >/dev/null
+echo "$QT_DEB_VERSION $options" > "$stamp"
+rm -rf "$work"
+echo "$VANTREL_WINQT"
