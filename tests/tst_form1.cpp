@@ -33,7 +33,13 @@ class TestForm1 : public QObject
         const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
         auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
             at, [this](const QString &prompt, const QString &title) { m_told.append({title, prompt}); return m_yes; },
-            [this](const QString &title, const QString &text) { m_told.append({title, text}); }) : nullptr;
+            [this](const QString &title, const QString &text) { m_told.append({title, text}); },
+            [this](const QString &prompt, const QString &title, const QStringList &answers) {
+                m_told.append({title, prompt});
+                // The real box, answered with Enter: its default.
+                QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+                return MessageBox::AskChoice(nullptr, prompt, title, answers);
+            }) : nullptr;
         if (window)
             window->show();
         return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
