@@ -66,7 +66,8 @@ int RunForm(int argc, char *argv[], const QString &directory)
     const Locations at{directory + "/inject.txt", directory + "/tarnwick", directory + "/tarnwick/inject.txt"};
     auto window = Form1::Start(
         at, [](const QString &, const QString &) { return false; },
-        [](const QString &, const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+        [](const QString &, const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); },
+        [](const QString &, const QString &, const QStringList &) { return 0; });
     return window ? ShowUntilPainted(*window) : 1;
 }
 
@@ -122,7 +123,8 @@ int RunTable(int argc, char *argv[])
     // Responsiveness with a million rows, in this process.
     const Locations at{dir.filePath("inject.txt"), dir.filePath("tarnwick"), dir.filePath("tarnwick/inject.txt")};
     auto window = Form1::Start(at, [](const QString &, const QString &) { return false; },
-                               [](const QString &, const QString &) {});
+                               [](const QString &, const QString &) {},
+                               [](const QString &, const QString &, const QStringList &) { return 0; });
     if (!window)
         return 1;
     window->show();

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <tuple>
@@ -221,7 +222,7 @@ bool SafeFile::Inspect(Error *error)
     return true;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error)
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
     Descriptor folder(::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat folderStat;
@@ -258,6 +259,15 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
         return abandon(Step::Write);
     if (::fchmod(file.get(), m_exists ? m_mode : 0644) != 0 || ::fsync(file.get()) != 0)
         return abandon(Step::Write);
+    // Two saves that both check hold the lock in turn, so neither renames over
+    // what the other's check did not see. A file system without locks still saves.
+    if (unchanged) {
+        std::ignore = ::flock(folder.get(), LOCK_EX);
+        if (!unchanged()) {
+            ::unlinkat(folder.get(), temporary.constData(), 0);
+            return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
+        }
+    }
     if (::renameat(folder.get(), temporary.constData(), folder.get(), m_name.constData()) != 0)
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)

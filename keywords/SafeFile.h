@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <sys/types.h>
 
 // One copy of the keyword file, reached and replaced in folders that other
@@ -33,6 +35,7 @@ public:
         ForeignLink,    // a link of another user, not followed
         NotAFile,       // a device, a pipe or a socket
         NarrowsReaders, // the replacement would shut out someone who reads it now
+        Changed,        // the file is no longer what the caller expected; nothing was replaced
     };
     struct Error
     {
@@ -58,8 +61,11 @@ public:
     bool Inspect(Error *error);
     // The new file takes over exactly what Inspect noted, where the process
     // may set it; a new file is 0644 and takes the folder's group. Earlier
-    // saves' leftovers whose process is gone are removed first.
-    bool Replace(const QByteArray &bytes, Error *error);
+    // saves' leftovers whose process is gone are removed first. When given,
+    // unchanged is asked once the new file is whole, just before the rename,
+    // with the folder locked against other replacements that lock it too: on
+    // false nothing is replaced and the error's cause is Changed.
+    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
 
     QString FolderPath() const { return m_folderPath; }
 

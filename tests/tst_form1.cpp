@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "SaveRecord.h"
 #include "TestFiles.h"
 
 #include <QtTest>
@@ -33,14 +34,21 @@ class TestForm1 : public QObject
         const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
         auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
             at, [this](const QString &prompt, const QString &title) { m_told.append({title, prompt}); return m_yes; },
-            [this](const QString &title, const QString &text) { m_told.append({title, text}); }) : nullptr;
+            [this](const QString &title, const QString &text) { m_told.append({title, text}); },
+            [this](const QString &prompt, const QString &title, const QStringList &answers) {
+                m_told.append({title, prompt});
+                // The real box, answered with Enter: its default.
+                QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+                return MessageBox::AskChoice(nullptr, prompt, title, answers);
+            }) : nullptr;
         if (window)
             window->show();
         return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
     }
 
 private slots:
-    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); }
+    void initTestCase() { SaveRecord::SetDestination(QString()); }
+    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); m_yes = false; }
 
     void startUpEditAndAdd()
     {
@@ -83,6 +91,24 @@ private slots:
         QVERIFY(window->AddDialog()->findChild<QLineEdit *>("Text1")->text().isEmpty());
         window->findChild<QPushButton *>("Command2")->click(); // the picked row only
         QVERIFY(keywords.Count() == 42 && !keywords.Texts().contains("%"));
+    }
+
+    // Another save came first: the question, answered with its default,
+    // merges, and the window shows what was saved.
+    void anotherSaveCameFirst()
+    {
+        auto window = start("old\r\n");
+        QVERIFY(window);
+        QVERIFY(WriteAll(m_dir.filePath("inject.txt"), "old\r\ntheirs\r\n"));
+        window->Keywords().Append("mine");
+        m_yes = true;
+        window->findChild<QPushButton *>("Command5")->click();
+        QCOMPARE(m_told.size(), 2);
+        QCOMPARE(m_told.at(0).second, "你是否要保存系统设置?");
+        QVERIFY2(m_told.at(1).first == Form1::Caption() && m_told.at(1).second.contains("新增了 1 个关键字（“theirs”），删除了 0 个。"),
+                 qPrintable(m_told.at(1).second));
+        QCOMPARE(window->Keywords().Texts(), QStringList({"old", "theirs", "mine"}));
+        QCOMPARE(ReadAll(m_dir.filePath("inject.txt")), "old\r\ntheirs\r\nmine\r\n");
     }
 
     void typedKeywordTakenWholeOrRefused_data()
