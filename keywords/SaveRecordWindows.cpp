@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <iterator>
+
 namespace {
 
 // The event source the record is filed under in the Application log.
