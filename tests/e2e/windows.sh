@@ -45,7 +45,18 @@ for face in SimSun "Microsoft YaHei"; do
         /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null
 done
 rm -rf "$C/tarnwick" "$C/ProgramData/Vantrel Filter" "$PROGRAM"
-wine "$1" /S && wineserver -w
+status=0
+wine "$1" /S || status=$?
+wineserver -w
+if [ ! -e "$PROGRAM/inject.txt" ] && [ ! -L "$PROGRAM/inject.txt" ]; then
+    # Wine 8 makes no symbolic links: CreateSymbolicLinkW reports success and
+    # makes nothing. The installer must notice and say so; the link is then
+    # made as Wine shows links, a Unix one.
+    [ "$status" = 3 ] || fail "the link beside the program is missing, and the installer exited with $status, not 3"
+    ln -s "../../ProgramData/Vantrel Filter/inject.txt" "$PROGRAM/inject.txt"
+else
+    [ "$status" = 0 ] || fail "the installer exited with $status"
+fi
 for f in vantrel-filter.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
     [ -f "$PROGRAM/$f" ] || fail "the installer put no $f in $PROGRAM"
 done
@@ -79,7 +90,10 @@ for _ in $(seq 100); do [ -s "$OUT/windows-status" ] && break; sleep 0.1; done
 # Uninstall: the program goes, the list and C:\tarnwick stay.
 wine "$PROGRAM/uninstall.exe" /S && wineserver -w
 for _ in $(seq 100); do [ ! -e "$PROGRAM/vantrel-filter.exe" ] && break; sleep 0.1; done
-[ ! -e "$PROGRAM" ] || fail "the uninstaller left $(ls "$PROGRAM")"
+# Wine shows a Unix link as a plain file, which the uninstaller leaves as an
+# operator's own list; on Windows the folder goes.
+[ ! -e "$PROGRAM" ] || [ "$(ls -A "$PROGRAM")" = inject.txt ] && [ -L "$PROGRAM/inject.txt" ] \
+    || fail "the uninstaller left $(ls -A "$PROGRAM")"
 [ ! -f "$SHORTCUT" ] || fail "the uninstaller left the shortcut"
 { cat "$DEFAULTS"; gbk beta; } | cmp -s - "$LIST" || fail "the uninstaller changed the list"
 cmp -s "$LIST" "$PUBLISHED" || fail "the uninstaller changed the published copy"
