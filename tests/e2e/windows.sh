@@ -92,7 +92,7 @@ wine "$PROGRAM/uninstall.exe" /S && wineserver -w
 for _ in $(seq 100); do [ ! -e "$PROGRAM/vantrel-filter.exe" ] && break; sleep 0.1; done
 # Wine shows a Unix link as a plain file, which the uninstaller leaves as an
 # operator's own list; on Windows the folder goes.
-[ ! -e "$PROGRAM" ] || [ "$(ls -A "$PROGRAM")" = inject.txt ] && [ -L "$PROGRAM/inject.txt" ] \
+[ ! -e "$PROGRAM" ] || { [ "$(ls -A "$PROGRAM")" = inject.txt ] && [ -L "$PROGRAM/inject.txt" ]; } \
     || fail "the uninstaller left $(ls -A "$PROGRAM")"
 [ ! -f "$SHORTCUT" ] || fail "the uninstaller left the shortcut"
 { cat "$DEFAULTS"; gbk beta; } | cmp -s - "$LIST" || fail "the uninstaller changed the list"
