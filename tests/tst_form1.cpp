@@ -8,7 +8,7 @@
 using Told = QList<std::pair<QString, QString>>;
 
 // F2, then the typed text if any, then Return.
-static void editInPlace(QTreeView *view, int row, const QString &typed = {})
+static void editInPlace(QAbstractItemView *view, int row, const QString &typed = {})
 {
     view->setCurrentIndex(view->model()->index(row, 0));
     QTest::keyClick(view, Qt::Key_F2);
@@ -57,7 +57,7 @@ private slots:
         QVERIFY(window);
         KeywordList &keywords = window->Keywords();
         QAbstractItemModelTester tester(&keywords, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        auto *view = window->findChild<QTreeView *>("ListView1");
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
         for (int row : {1, 2}) // changes nothing, even where the text could not be typed
             editInPlace(view, row);
         QCOMPARE(keywords.Texts(), QStringList({"b", huge, nul, "", "b"}));
@@ -111,6 +111,40 @@ private slots:
         QCOMPARE(ReadAll(m_dir.filePath("inject.txt")), "old\r\ntheirs\r\nmine\r\n");
     }
 
+    void keysMoveAsInAList_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<bool>("columnEndShown"); // the column is wider than the view
+        QTest::newRow("Home to the first row") << int(Qt::Key_Home) << 20 << 0 << false;
+        QTest::newRow("End to the last row") << int(Qt::Key_End) << 5 << 39 << false;
+        QTest::newRow("Right scrolls sideways") << int(Qt::Key_Right) << 5 << 5 << true;
+    }
+
+    void keysMoveAsInAList()
+    {
+        QFETCH(int, key);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(bool, columnEndShown);
+        auto window = start(QByteArray("k\r\n").repeated(40));
+        QVERIFY(window);
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
+        view->setCurrentIndex(view->model()->index(from, 0));
+        QTest::keyClick(view, Qt::Key(key));
+        QCOMPARE(view->currentIndex().row(), to);
+        QCOMPARE(view->visualRect(view->currentIndex()).right() < view->viewport()->width(), columnEndShown);
+    }
+
+    void rowsAsTallAsALineOfText()
+    {
+        auto window = start("select\r\nunion\r\n");
+        QVERIFY(window);
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
+        QCOMPARE(view->visualRect(view->model()->index(1, 0)).height(), view->sizeHintForRow(1));
+    }
+
     void typedKeywordTakenWholeOrRefused_data()
     {
         QTest::addColumn<QString>("text");
@@ -132,7 +166,7 @@ private slots:
         dialog->findChild<QPushButton *>("Command1")->click();
         if (!refusal.isEmpty())
             QCOMPARE(dialog->findChild<QLineEdit *>("Text1")->text(), text); // left to be mended
-        editInPlace(window->findChild<QTreeView *>("ListView1"), 0, text);
+        editInPlace(window->findChild<QAbstractItemView *>("ListView1"), 0, text);
         QCOMPARE(m_told, (refusal.isEmpty() ? Told() : Told{{add::Caption(), refusal}, {Form1::Caption(), refusal}}));
         QCOMPARE(window->Keywords().Texts(), (refusal.isEmpty() ? QStringList{text, text} : QStringList{"mine"}));
     }

@@ -3,6 +3,7 @@
 #include "DefaultKeywords.h"
 #include "KeywordDelegate.h"
 #include "KeywordStore.h"
+#include "KeywordView.h"
 #include "Twips.h"
 #include "add.h"
 
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QTreeView>
 
 #include <cstdio>
 
@@ -35,7 +35,7 @@ QString Form1::Caption()
 Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell, MessageBox::Choose choose)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
-    , ListView1(new QTreeView(Frame1))
+    , ListView1(new KeywordView(Frame1))
     , Command1(new QPushButton(QStringLiteral("添加(A)"), this))
     , Command2(new QPushButton(QStringLiteral("删除(&D)"), this))
     , Command4(new QPushButton(QStringLiteral("恢复默认"), this))
@@ -65,18 +65,7 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
 
     m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
     ListView1->setModel(&m_keywords);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSortingEnabled(false);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setSectionsMovable(false);
-    ListView1->header()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
-
+    ListView1->horizontalHeader()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::refused, this,

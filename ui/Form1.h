@@ -12,9 +12,9 @@
 
 #include <memory>
 
+class KeywordView;
 class QGroupBox;
 class QPushButton;
-class QTreeView;
 
 // The main window: shows the keyword list and offers Add, Delete, Restore
 // defaults and Save.
@@ -47,7 +47,7 @@ private:
     QPoint placeForAddDialog(const QSize &size) const;
 
     QGroupBox *Frame1;
-    QTreeView *ListView1;
+    KeywordView *ListView1;
     QPushButton *Command1;
     QPushButton *Command2;
     QPushButton *Command4;
