@@ -6,6 +6,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+export VANTREL_SET_UP=1
 scripts/build.sh
 
 failed=""
