@@ -1,6 +1,5 @@
 #include "Form1.h"
 #include "Locations.h"
-#include "MessageBox.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -20,17 +19,7 @@ int main(int argc, char *argv[])
                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
 
-    const auto window = Form1::Start(
-        Locations::ForProgramDirectory(QCoreApplication::applicationDirPath()),
-        [](const QString &prompt, const QString &title) {
-            return MessageBox::AskYesNo(QApplication::activeWindow(), prompt, title);
-        },
-        [](const QString &title, const QString &text) {
-            MessageBox::ShowError(QApplication::activeWindow(), title, text);
-        },
-        [](const QString &prompt, const QString &title, const QStringList &answers) {
-            return MessageBox::AskChoice(QApplication::activeWindow(), prompt, title, answers);
-        });
+    const auto window = Form1::Start(Locations::ForProgramDirectory(QCoreApplication::applicationDirPath()));
     if (!window)
         return 1;
     window->move(window->screen()->availableGeometry().center() - window->rect().center());

@@ -6,6 +6,7 @@
 #include "BenchSupport.h"
 #include "Form1.h"
 #include "KeywordFile.h"
+#include "MessageBox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -65,10 +66,8 @@ int RunForm(int argc, char *argv[], const QString &directory)
 {
     QApplication app(argc, argv);
     const Locations at{directory + "/inject.txt", directory + "/tarnwick", directory + "/tarnwick/inject.txt"};
-    auto window = Form1::Start(
-        at, [](const QString &, const QString &) { return false; },
-        [](const QString &, const QString &text) { std::fprintf(stderr, "%s\n", qPrintable(text)); },
-        [](const QString &, const QString &, const QStringList &) { return 0; });
+    MessageBox::SetNextAnswers({}); // a failed start prints its error and shows no box
+    auto window = Form1::Start(at);
     return window ? ShowUntilPainted(*window) : 1;
 }
 
@@ -123,9 +122,8 @@ int RunTable(int argc, char *argv[])
 
     // Responsiveness with a million rows, in this process.
     const Locations at{dir.filePath("inject.txt"), dir.filePath("tarnwick"), dir.filePath("tarnwick/inject.txt")};
-    auto window = Form1::Start(at, [](const QString &, const QString &) { return false; },
-                               [](const QString &, const QString &) {},
-                               [](const QString &, const QString &, const QStringList &) { return 0; });
+    MessageBox::SetNextAnswers({});
+    auto window = Form1::Start(at);
     if (!window)
         return 1;
     window->show();

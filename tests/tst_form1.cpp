@@ -1,174 +1,225 @@
+#include "DefaultKeywords.h"
 #include "Form1.h"
+#include "KeywordDelegate.h"
+#include "MessageBox.h"
 #include "SaveRecord.h"
 #include "TestFiles.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
-using Told = QList<std::pair<QString, QString>>;
-
-// F2, then the typed text if any, then Return.
-static void editInPlace(QAbstractItemView *view, int row, const QString &typed = {})
-{
-    view->setCurrentIndex(view->model()->index(row, 0));
-    QTest::keyClick(view, Qt::Key_F2);
-    auto *editor = view->findChild<QLineEdit *>();
-    QVERIFY2(editor, "F2 opened no editor");
-    if (!typed.isNull())
-        editor->setText(typed);
-    QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_VERIFY(!view->findChild<QLineEdit *>());
-    QCoreApplication::processEvents(); // a refusal is told once the editor has closed
-}
+static const QString RestoreTitle = "Vantrel通用防注入过滤器恢复默认设置", RestoreText = "你是否要恢复系统的默认设置?",
+                     SaveText = "你是否要保存系统设置?";
 
 class TestForm1 : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    bool m_yes = false;
-    Told m_told;
+    std::unique_ptr<Form1> m_window;
 
-    std::unique_ptr<Form1> start(const QByteArray &workingCopy)
+    static QByteArray file(const QStringList &keywords) { return (keywords.join("\r\n") + "\r\n").toLatin1(); }
+    bool start(const QStringList &keywords)
     {
         const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
-        auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
-            at, [this](const QString &prompt, const QString &title) { m_told.append({title, prompt}); return m_yes; },
-            [this](const QString &title, const QString &text) { m_told.append({title, text}); },
-            [this](const QString &prompt, const QString &title, const QStringList &answers) {
-                m_told.append({title, prompt});
-                // The real box, answered with Enter: its default.
-                QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
-                return MessageBox::AskChoice(nullptr, prompt, title, answers);
-            }) : nullptr;
-        if (window)
-            window->show();
-        return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
+        if (!WriteAll(at.workingCopy, file(keywords)) || !(m_window = Form1::Start(at)))
+            return false;
+        m_window->show();
+        m_window->activateWindow();
+        return QTest::qWaitForWindowActive(m_window.get());
+    }
+    QAbstractItemView *view() const { return m_window->findChild<QAbstractItemView *>("ListView1"); }
+    QLineEdit *typed() const { return m_window->AddDialog() ? m_window->AddDialog()->findChild<QLineEdit *>() : nullptr; }
+
+    // Does the steps in turn and tells the first that could not be done or did not hold:
+    // "pick ROW", "click BUTTON" (of the main window), "keys KEYS" (in the list), "answer N…" (the
+    // next boxes' answers), "add TEXT" (typed into the dialog, then OK), "edit ROW TEXT" (TEXT added
+    // at the end in place), "theirs K…" (another save writes the working copy); and the checks
+    // "dialog TEXT" (in the add dialog), "picked ROW" (selected and current), "inSight ROW",
+    // "columnEndInSight", "rowTall ROW" (as a line of text), "dialogs N" (add dialogs open) and "saved K…"
+    // (the working copy holds them).
+    bool play(const QStringList &steps, QString *failed)
+    {
+        for (const QString &step : steps) {
+            *failed = step;
+            const QString verb = step.section(' ', 0, 0), text = step.section(' ', 1), last = step.section(' ', 2);
+            const QModelIndex row = view()->model()->index(text.section(' ', 0, 0).toInt(), 0);
+            const QRect rect = view()->visualRect(row);
+            bool done = true;
+            if (verb == "pick") view()->setCurrentIndex(row);
+            else if (verb == "click") m_window->findChild<QPushButton *>(text)->click();
+            else if (verb == "keys") view()->setFocus(), QTest::keySequence(view(), QKeySequence(text));
+            else if (verb == "answer") {
+                QList<int> answers;
+                for (const QString &answer : text.split(' '))
+                    answers << answer.toInt();
+                MessageBox::SetNextAnswers(answers);
+            } else if (verb == "add") {
+                m_window->findChild<QPushButton *>("Command1")->click();
+                if ((done = typed()))
+                    typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click();
+            }
+            else if (verb == "theirs") done = WriteAll(m_dir.filePath("inject.txt"), file(text.split(' ')));
+            else if (verb == "dialog") done = typed() && typed()->text() == text;
+            else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
+            else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
+            else if (verb == "columnEndInSight") done = rect.right() < view()->viewport()->width();
+            else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());
+            else if (verb == "dialogs")
+                done = std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }) == text.toInt();
+            else if (verb == "saved") done = ReadAll(m_dir.filePath("inject.txt")) == file(text.split(' '));
+            else if (verb == "edit") {
+                view()->setCurrentIndex(row);
+                QTest::keyClick(view(), Qt::Key_F2);
+                auto *editor = view()->findChild<QLineEdit *>();
+                if ((done = editor))
+                    editor->setText(editor->text() + last), QTest::keyClick(editor, Qt::Key_Return);
+            } else done = false;
+            // An edit is taken, then refused, then its editor goes, each a turn of the event loop later.
+            for (int turn = 0; turn < 3; ++turn)
+                QCoreApplication::processEvents(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            if (!done)
+                return false;
+        }
+        return true;
+    }
+
+    static void row(const char *name, const QStringList &before, const QStringList &steps, const QStringList &after,
+                    const QStringList &boxes = {})
+    {
+        QTest::newRow(name) << before << steps << after << boxes;
     }
 
 private slots:
     void initTestCase() { SaveRecord::SetDestination(QString()); }
-    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); m_yes = false; }
+    void init() { MessageBox::SetNextAnswers({}); }
+    void cleanup() { m_window.reset(), qDeleteAll(QApplication::topLevelWidgets()), MessageBox::TakeShown(); }
 
-    void startUpEditAndAdd()
+    void userActions_data()
     {
-        const QString huge(40000, 'x'), nul = QStringLiteral("a\0b");
-        auto window = start("b\r\n" + huge.toLatin1() + QByteArrayLiteral("\r\na\0b\r\n\r\nb"));
-        QVERIFY(window);
-        KeywordList &keywords = window->Keywords();
-        QAbstractItemModelTester tester(&keywords, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        auto *view = window->findChild<QAbstractItemView *>("ListView1");
-        for (int row : {1, 2}) // changes nothing, even where the text could not be typed
-            editInPlace(view, row);
-        QCOMPARE(keywords.Texts(), QStringList({"b", huge, nul, "", "b"}));
-        QCOMPARE(m_told, Told());
-        // Shown shortened: laying out a huge keyword at every repaint takes seconds.
-        const auto *delegate = static_cast<QStyledItemDelegate *>(view->itemDelegate());
-        QCOMPARE(delegate->displayText(huge, {}), huge.first(1000) + u'…');
-
-        window->findChild<QPushButton *>("Command1")->click();
-        add *dialog = window->AddDialog();
-        window->findChild<QPushButton *>("Command1")->click();
-        QCOMPARE(window->AddDialog(), dialog);
-        window->findChild<QPushButton *>("Command5")->click(); // No: nothing is saved
-        m_yes = true;
-        window->findChild<QPushButton *>("Command4")->click(); // while the dialog is open
-        QCOMPARE(m_told, (Told{{Form1::Caption(), "你是否要保存系统设置?"},
-                               {"Vantrel通用防注入过滤器恢复默认设置", "你是否要恢复系统的默认设置?"}}));
-        QVERIFY(!QFileInfo::exists(m_dir.filePath("tarnwick/inject.txt")));
-        keywords.AppendAll(QStringList(30, "more than the view shows"));
-        view->setCurrentIndex(keywords.index(2));
-        dialog->findChild<QLineEdit *>("Text1")->setText(" 你好 ");
-        dialog->findChild<QPushButton *>("Command1")->click();
-        QCOMPARE(QStringList({keywords.Text(1), keywords.Text(43)}), QStringList({"'", " 你好 "}));
-        const QRect added = view->visualRect(keywords.index(42));
-        QVERIFY2(added.top() >= 0 && added.bottom() < view->viewport()->height(), "the new row is out of sight");
-        // The selected and the current row stay as they were.
-        QCOMPARE(view->selectionModel()->selectedRows() << view->currentIndex(), QModelIndexList(2, keywords.index(2)));
-
-        QTRY_VERIFY(!window->AddDialog()); // closed and deleted
-        window->findChild<QPushButton *>("Command1")->click();
-        QVERIFY(window->AddDialog()->findChild<QLineEdit *>("Text1")->text().isEmpty());
-        window->findChild<QPushButton *>("Command2")->click(); // the picked row only
-        QVERIFY(keywords.Count() == 42 && !keywords.Texts().contains("%"));
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QStringList>("boxes"); // title, text, …
+        const QString nul = QStringLiteral("a\0b"), shown(KeywordDelegate::ShownLength + 1, 'x'),
+                      lineEdit(QLineEdit().maxLength() + 1, 'x');
+        const QStringList forty(40, "k"), mine{"mine"};
+        row("Delete: the picked one of two alike", {"a", "b", "b"}, {"pick 2", "click Command2"}, {"a", "b"});
+        row("Delete: nothing picked", {"a", "b"}, {"click Command2"}, {"a", "b"});
+        row("Alt+D", {"a", "b", "b"}, {"pick 1", "keys Alt+D"}, {"a", "b"});
+        row("the Delete key in the list", {"a", "b", "b"}, {"pick 0", "keys Del"}, {"b", "b"});
+        row("Home: the first row", forty, {"pick 20", "keys Home", "picked 0"}, forty);
+        row("End: the last row", forty, {"pick 5", "keys End", "picked 39"}, forty);
+        row("Rows as tall as a line of text", {"select", "union"}, {"rowTall 1"}, {"select", "union"});
+        row("Right: scrolls sideways", forty, {"pick 5", "keys Right", "picked 5", "columnEndInSight"}, forty);
+        row("No to Restore", {"a"}, {"answer 1", "click Command4"}, {"a"}, {RestoreTitle, RestoreText});
+        row("No to Save", {"a"}, {"answer 1", "click Command5", "saved a"}, {"a"}, {Form1::Caption(), SaveText});
+        row("Add after Restore, the dialog open", {"a"}, {"click Command1", "answer 0", "click Command4", "add new"},
+            DefaultKeywords() << "new", {RestoreTitle, RestoreText});
+        row("Add: spaces kept", {"a"}, {"add  你好 "}, {"a", " 你好 "});
+        row("Add: empty", {"a"}, {"add "}, {"a", ""});
+        row("Add: one already there", {"a"}, {"add a"}, {"a", "a"});
+        row("Add: longer than a line edit takes", {"a"}, {"add " + lineEdit + "末"}, {"a", lineEdit + "末"});
+        row("Add: the new row in sight, the picked row kept", forty, {"pick 2", "add new", "inSight 40", "picked 2"},
+            forty + QStringList{"new"});
+        row("Add twice: one dialog", {"a"}, {"click Command1", "click Command1", "dialogs 1"}, {"a"});
+        row("Add: each opening empty", {"a"}, {"add typed", "click Command1", "dialog "}, {"a", "typed"});
+        for (const auto &[what, text, refusal] : {std::tuple{"a line break", QString("a\nb"), "关键字不能包含换行符。"},
+                                                  {"a NUL", nul, "关键字不能包含空字符（NUL）。"},
+                                                  {"outside GBK", QStringLiteral("a😀"), "关键字含有无法保存的字符。"}}) {
+            row(qPrintable(QString("Add refuses ") + what), mine, {"add " + text, "dialog " + text}, mine, {add::Caption(), refusal});
+            row(qPrintable(QString("Edit refuses ") + what), mine, {"edit 0 " + text}, mine, {Form1::Caption(), refusal});
+        }
+        row("Edit: longer than the list shows, unchanged", {shown}, {"edit 0 "}, {shown});
+        row("Edit: longer than a line edit takes", {lineEdit}, {"edit 0 y"}, {lineEdit + "y"});
+        row("Edit: a NUL from the file, unchanged", {nul}, {"edit 0 "}, {nul});
+        const QString changed = Form1::ChangedPrompt(m_dir.filePath("inject.txt"), {{"theirs"}, {}});
+        for (const auto &[answer, after, saved] : {std::tuple{"0", "old theirs mine", "old theirs mine"},
+                                                   {"1", "old mine", "old mine"}, {"2", "old mine", "old theirs"}})
+            row(qPrintable(QString("Save after another save, answer ") + answer), {"old"},
+                {"theirs old theirs", "add mine", QString("answer 0 ") + answer, "click Command5", QString("saved ") + saved},
+                QString(after).split(' '), {Form1::Caption(), SaveText, Form1::Caption(), changed});
     }
 
-    // Another save came first: the question, answered with its default,
-    // merges, and the window shows what was saved.
-    void anotherSaveCameFirst()
+    void userActions()
     {
-        auto window = start("old\r\n");
-        QVERIFY(window);
-        QVERIFY(WriteAll(m_dir.filePath("inject.txt"), "old\r\ntheirs\r\n"));
-        window->Keywords().Append("mine");
-        m_yes = true;
-        window->findChild<QPushButton *>("Command5")->click();
-        QCOMPARE(m_told.size(), 2);
-        QCOMPARE(m_told.at(0).second, "你是否要保存系统设置?");
-        QVERIFY2(m_told.at(1).first == Form1::Caption() && m_told.at(1).second.contains("新增了 1 个关键字（“theirs”），删除了 0 个。"),
-                 qPrintable(m_told.at(1).second));
-        QCOMPARE(window->Keywords().Texts(), QStringList({"old", "theirs", "mine"}));
-        QCOMPARE(ReadAll(m_dir.filePath("inject.txt")), "old\r\ntheirs\r\nmine\r\n");
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, boxes);
+        QVERIFY(start(before));
+        QString failed;
+        QVERIFY2(play(steps, &failed), qPrintable(failed.left(80)));
+        QTRY_COMPARE(m_window->Keywords().Texts(), after); // an access key presses its button a moment later
+        QStringList shown;
+        for (const auto &[title, text] : MessageBox::TakeShown())
+            shown << title << text;
+        QCOMPARE(shown, boxes);
     }
 
-    void keysMoveAsInAList_data()
+    void questionsShowNoIcon_data()
     {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<bool>("columnEndShown"); // the column is wider than the view
-        QTest::newRow("Home to the first row") << int(Qt::Key_Home) << 20 << 0 << false;
-        QTest::newRow("End to the last row") << int(Qt::Key_End) << 5 << 39 << false;
-        QTest::newRow("Right scrolls sideways") << int(Qt::Key_Right) << 5 << 5 << true;
+        QTest::addColumn<QString>("button");
+        QTest::newRow("Restore") << "Command4";
+        QTest::newRow("Save") << "Command5";
     }
 
-    void keysMoveAsInAList()
+    void questionsShowNoIcon()
     {
-        QFETCH(int, key);
-        QFETCH(int, from);
-        QFETCH(int, to);
-        QFETCH(bool, columnEndShown);
-        auto window = start(QByteArray("k\r\n").repeated(40));
-        QVERIFY(window);
-        auto *view = window->findChild<QAbstractItemView *>("ListView1");
-        view->setCurrentIndex(view->model()->index(from, 0));
-        QTest::keyClick(view, Qt::Key(key));
-        QCOMPARE(view->currentIndex().row(), to);
-        QCOMPARE(view->visualRect(view->currentIndex()).right() < view->viewport()->width(), columnEndShown);
+        QFETCH(QString, button);
+        QVERIFY(start({"a"}));
+        MessageBox::ShowBoxes();
+        QStringList decorated{"no box was shown"};
+        QTimer::singleShot(0, [&decorated] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                decorated.clear();
+                if (box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull())
+                    decorated << "the box";
+                for (const QAbstractButton *answer : box->buttons())
+                    if (!answer->icon().isNull())
+                        decorated << answer->text();
+                box->reject();
+            }
+        });
+        m_window->findChild<QPushButton *>(button)->click();
+        QVERIFY2(decorated.isEmpty(), qPrintable("with an icon: " + decorated.join(", ")));
     }
 
-    void rowsAsTallAsALineOfText()
+    // Laying out a huge keyword at every repaint takes seconds.
+    void longKeywordsShownShortened()
     {
-        auto window = start("select\r\nunion\r\n");
-        QVERIFY(window);
-        auto *view = window->findChild<QAbstractItemView *>("ListView1");
-        QCOMPARE(view->visualRect(view->model()->index(1, 0)).height(), view->sizeHintForRow(1));
+        const QString shown = KeywordDelegate().displayText(QString(KeywordDelegate::ShownLength + 1, 'x'), {});
+        QCOMPARE(shown, QString(KeywordDelegate::ShownLength, 'x') + u'…');
     }
 
-    void typedKeywordTakenWholeOrRefused_data()
+    void changedQuestionNamesTheirEdits()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("refusal");
-        QTest::newRow("longer than a line edit's default") << QString(40000, 'x') + "末" << "";
-        QTest::newRow("line break") << "a\nb" << "关键字不能包含换行符。";
-        QTest::newRow("NUL") << QStringLiteral("a\0b") << "关键字不能包含空字符（NUL）。";
+        const QString text = Form1::ChangedPrompt("/w/inject.txt", {{"theirs"}, {"a", "b", "c", "d"}});
+        QVERIFY2(text.startsWith("工作副本 /w/inject.txt ")
+                     && text.contains("新增了 1 个关键字（“theirs”），删除了 4 个（“a”、“b”、“c”等）。"),
+                 qPrintable(text));
     }
 
-    void typedKeywordTakenWholeOrRefused()
+    void addDialogPlacedBeside_data()
     {
-        QFETCH(QString, text);
-        QFETCH(QString, refusal);
-        auto window = start("mine\r\n");
-        QVERIFY(window);
-        window->findChild<QPushButton *>("Command1")->click();
-        add *dialog = window->AddDialog();
-        dialog->findChild<QLineEdit *>("Text1")->setText(text);
-        dialog->findChild<QPushButton *>("Command1")->click();
-        if (!refusal.isEmpty())
-            QCOMPARE(dialog->findChild<QLineEdit *>("Text1")->text(), text); // left to be mended
-        editInPlace(window->findChild<QAbstractItemView *>("ListView1"), 0, text);
-        QCOMPARE(m_told, (refusal.isEmpty() ? Told() : Told{{add::Caption(), refusal}, {Form1::Caption(), refusal}}));
-        QCOMPARE(window->Keywords().Texts(), (refusal.isEmpty() ? QStringList{text, text} : QStringList{"mine"}));
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("window");
+        QTest::addColumn<QPoint>("place");
+        const QRect wide(0, 0, 800, 600), small(0, 0, 420, 300);
+        QTest::newRow("right") << wide << QRect(0, 0, 420, 300) << QPoint(428, 0);
+        QTest::newRow("left: no room on the right") << wide << QRect(380, 0, 420, 300) << QPoint(82, 0);
+        QTest::newRow("below: no room on either side") << wide << QRect(190, 0, 420, 300) << QPoint(190, 308);
+        QTest::newRow("above: no room below") << wide << QRect(190, 300, 420, 300) << QPoint(190, 192);
+        QTest::newRow("over the list: the window fills the screen") << small << small << QPoint(0, 0);
+    }
+
+    void addDialogPlacedBeside()
+    {
+        QFETCH(QRect, screen);
+        QFETCH(QRect, window);
+        QFETCH(QPoint, place);
+        const QRect buttons(window.topLeft() + QPoint(320, 30), QSize(80, 180));
+        QCOMPARE(Form1::PlaceBeside(window, buttons, QSize(290, 100), screen, 8), place);
     }
 };
 

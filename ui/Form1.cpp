@@ -4,6 +4,7 @@
 #include "KeywordDelegate.h"
 #include "KeywordStore.h"
 #include "KeywordView.h"
+#include "MessageBox.h"
 #include "Twips.h"
 #include "add.h"
 
@@ -15,13 +16,12 @@
 
 #include <cstdio>
 
-std::unique_ptr<Form1> Form1::Start(const Locations &locations, MessageBox::Ask ask,
-                                    MessageBox::Tell tell, MessageBox::Choose choose)
+std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
-    std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell), std::move(choose)));
+    std::unique_ptr<Form1> window(new Form1(locations));
     QString error;
     if (!RunStartUp(locations, window->m_keywords, &error, &window->m_seen)) {
-        window->report(error);
+        window->Report(error);
         return nullptr;
     }
     return window;
@@ -32,7 +32,7 @@ QString Form1::Caption()
     return QStringLiteral("Vantrel 通用防注入过滤器");
 }
 
-Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell, MessageBox::Choose choose)
+Form1::Form1(const Locations &locations)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
     , ListView1(new KeywordView(Frame1))
@@ -41,9 +41,6 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
     , Command4(new QPushButton(QStringLiteral("恢复默认"), this))
     , Command5(new QPushButton(QStringLiteral("确定(O)"), this))
     , m_locations(locations)
-    , m_ask(std::move(ask))
-    , m_tell(std::move(tell))
-    , m_choose(std::move(choose))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Caption());
@@ -68,8 +65,8 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
     ListView1->horizontalHeader()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
-    connect(delegate, &KeywordDelegate::refused, this,
-            [this](const QString &why) { m_tell(Caption(), why); }, Qt::QueuedConnection);
+    connect(delegate, &KeywordDelegate::Refused, this,
+            [this](const QString &why) { MessageBox::Error(this, Caption(), why); }, Qt::QueuedConnection);
     // Not while a row is being edited: the editor has the focus then.
     new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click,
                   Qt::WidgetShortcut);
@@ -91,19 +88,20 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
 }
 
-void Form1::report(const QString &error)
+void Form1::Report(const QString &error)
 {
     std::fprintf(stderr, "%s\n", error.toUtf8().constData());
-    m_tell(Caption(), error);
+    // At start-up there is no window yet to stand over.
+    MessageBox::Error(isVisible() ? this : nullptr, Caption(), error);
 }
 
 void Form1::Command1_Click()
 {
     if (!m_add) {
-        m_add = new add(m_tell);
+        m_add = new add;
         m_add->setWindowIcon(windowIcon());
-        m_add->move(placeForAddDialog(m_add->size()));
-        connect(m_add, &add::keywordEntered, this, [this](const QString &keyword) {
+        m_add->move(AddDialogPlace(m_add->size()));
+        connect(m_add, &add::KeywordEntered, this, [this](const QString &keyword) {
             // Once the main window is closed, its list is gone for the user.
             if (!isVisible())
                 return;
@@ -116,7 +114,7 @@ void Form1::Command1_Click()
     m_add->activateWindow();
 }
 
-QPoint Form1::placeForAddDialog(const QSize &size) const
+QPoint Form1::AddDialogPlace(const QSize &size) const
 {
     // The dialog has no frame before it is first shown; it gets one like ours.
     const QRect outer = frameGeometry();
@@ -127,27 +125,25 @@ QPoint Form1::placeForAddDialog(const QSize &size) const
     QRect buttons;
     for (const QPushButton *button : {Command1, Command2, Command4, Command5})
         buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
-    const QRect screen = this->screen()->availableGeometry();
-    const int gap = Twips::ToPixels(120, logicalDpiX());
+    return PlaceBeside(outer, buttons, framed, screen()->availableGeometry(), Twips::ToPixels(120, logicalDpiX()));
+}
 
-    // To the right of the window, else to its left, below or above it, each
-    // moved onto the screen where it sticks out; failing all of those, over
-    // the list, but never over a button.
+QPoint Form1::PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen, int gap)
+{
     const QPoint places[] = {
-        {outer.right() + 1 + gap, outer.top()},
-        {outer.left() - gap - framed.width(), outer.top()},
-        {outer.left(), outer.bottom() + 1 + gap},
-        {outer.left(), outer.top() - gap - framed.height()},
-        {buttons.left() - gap - framed.width(), outer.top()},
+        {window.right() + 1 + gap, window.top()},
+        {window.left() - gap - size.width(), window.top()},
+        {window.left(), window.bottom() + 1 + gap},
+        {window.left(), window.top() - gap - size.height()},
     };
     const auto onScreen = [&](const QPoint &place) {
-        return QRect(QPoint(qBound(screen.left(), place.x(), screen.right() + 1 - framed.width()),
-                            qBound(screen.top(), place.y(), screen.bottom() + 1 - framed.height())),
-                     framed);
+        return QRect(QPoint(qBound(screen.left(), place.x(), screen.right() + 1 - size.width()),
+                            qBound(screen.top(), place.y(), screen.bottom() + 1 - size.height())),
+                     size);
     };
-    for (const QRect &avoid : {outer, buttons})
+    for (const QRect &covered : {window, avoid})
         for (const QPoint &place : places)
-            if (!onScreen(place).intersects(avoid))
+            if (!onScreen(place).intersects(covered))
                 return onScreen(place).topLeft();
     // A screen too small for any of them.
     return onScreen(places[0]).topLeft();
@@ -168,28 +164,28 @@ void Form1::Command2_Click()
 
 void Form1::Command4_Click()
 {
-    if (m_ask(QStringLiteral("你是否要恢复系统的默认设置?"),
-              QStringLiteral("Vantrel通用防注入过滤器恢复默认设置")))
+    if (MessageBox::Question(this, QStringLiteral("Vantrel通用防注入过滤器恢复默认设置"),
+                             QStringLiteral("你是否要恢复系统的默认设置?")))
         RestoreDefaults(m_keywords);
 }
 
 void Form1::Command5_Click()
 {
-    if (!m_ask(QStringLiteral("你是否要保存系统设置?"), Caption()))
+    if (!MessageBox::Question(this, Caption(), QStringLiteral("你是否要保存系统设置?")))
         return;
     // A failed save keeps the window and every unsaved edit, so the user can
     // fix the cause and save again.
     QString error;
     const auto ask = [this](const QString &path, const KeywordMerge::Changes &theirs) {
-        switch (m_choose(ChangedPrompt(path, theirs), Caption(),
-                         {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
+        switch (MessageBox::Choice(this, Caption(), ChangedPrompt(path, theirs),
+                                   {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
         case 0: return OnChange::Merge;
         case 1: return OnChange::Overwrite;
         default: return OnChange::Cancel;
         }
     };
     if (!SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask) && !error.isEmpty())
-        report(error);
+        Report(error);
 }
 
 QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs)

@@ -4,7 +4,6 @@
 #include "KeywordMerge.h"
 #include "LastSeen.h"
 #include "Locations.h"
-#include "MessageBox.h"
 #include "add.h"
 
 #include <QPointer>
@@ -25,12 +24,17 @@ class Form1 : public QWidget
 public:
     // Runs the start-up sequence and returns the window ready to be shown,
     // or tells the failure and returns nothing.
-    static std::unique_ptr<Form1> Start(const Locations &locations, MessageBox::Ask ask,
-                                        MessageBox::Tell tell, MessageBox::Choose choose);
+    static std::unique_ptr<Form1> Start(const Locations &locations);
 
     static QString Caption();
     // The question asked when someone else has changed the working copy since.
     static QString ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs);
+    // Where a window of the given size, frame included, goes beside a window
+    // on the screen: to its right, else to its left, below or above it, each
+    // moved onto the screen where it sticks out; failing all of those, the
+    // first of them that leaves the avoided part of the window uncovered.
+    static QPoint PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen,
+                              int gap);
 
     KeywordList &Keywords() { return m_keywords; }
     add *AddDialog() const { return m_add; }
@@ -42,9 +46,9 @@ private slots:
     void Command5_Click();
 
 private:
-    Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell, MessageBox::Choose choose);
-    void report(const QString &error);
-    QPoint placeForAddDialog(const QSize &size) const;
+    explicit Form1(const Locations &locations);
+    void Report(const QString &error);
+    QPoint AddDialogPlace(const QSize &size) const;
 
     QGroupBox *Frame1;
     KeywordView *ListView1;
@@ -53,9 +57,6 @@ private:
     QPushButton *Command4;
     QPushButton *Command5;
     const Locations m_locations;
-    MessageBox::Ask m_ask;
-    MessageBox::Tell m_tell;
-    MessageBox::Choose m_choose;
     KeywordList m_keywords;
     LastSeen m_seen;
     QPointer<add> m_add;

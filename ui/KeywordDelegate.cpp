@@ -1,6 +1,6 @@
 #include "KeywordDelegate.h"
 
-#include "add.h"
+#include "KeywordRefusal.h"
 
 #include <QLineEdit>
 
@@ -40,8 +40,8 @@ void KeywordDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
     // be typed.
     if (line->text() == index.data(Qt::EditRole).toString())
         return;
-    if (const QString refusal = add::Refusal(line->text()); !refusal.isEmpty()) {
-        emit refused(refusal);
+    if (const QString refusal = KeywordRefusal(line->text()); !refusal.isEmpty()) {
+        emit Refused(refusal);
         return;
     }
     model->setData(index, line->text(), Qt::EditRole);

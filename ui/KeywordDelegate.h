@@ -3,8 +3,8 @@
 #include <QStyledItemDelegate>
 
 // Shows a keyword in the list and edits it in place, but never stores text
-// that the dialog would refuse: such an edit is dropped and reported through
-// refused(). An edit that changes nothing stores nothing.
+// that the keyword file could not hold: such an edit is dropped and reported
+// through Refused(). An edit that changes nothing stores nothing.
 class KeywordDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -25,5 +25,5 @@ public:
 
 signals:
     // Queued: the editor is still closing when the edit is refused.
-    void refused(const QString &why) const;
+    void Refused(const QString &why) const;
 };

@@ -2,43 +2,34 @@
 
 #include <QStringList>
 
-#include <functional>
-#include <memory>
+#include <utility>
 
-class QMessageBox;
 class QWidget;
 
-// Every message box of the program goes through here, so that the windows
-// can be handed a stand-in for asking and telling in tests.
+// Every message box of the program, each given its parent, title and text in
+// that order. Each is modal to the whole program and wide enough for its
+// whole title; its first button is the default and its last is what Esc or
+// closing the box chooses.
 class MessageBox
 {
 public:
-    // Stands for AskYesNo: true only when the user chose Yes.
-    using Ask = std::function<bool(const QString &prompt, const QString &title)>;
-    // Stands for ShowError.
-    using Tell = std::function<void(const QString &title, const QString &text)>;
-    // Stands for AskChoice: the position of the chosen answer.
-    using Choose = std::function<int(const QString &prompt, const QString &title, const QStringList &answers)>;
+    // A question's answers, in their order.
+    enum Answer : int { Yes, No };
 
-    // The Yes/No question as it is shown: prompt, title, Yes and No labelled
-    // as on Simplified Chinese systems, Yes the default, no icon, modal to
-    // the whole program, and wide enough for the whole title.
-    static std::unique_ptr<QMessageBox> CreateQuestion(QWidget *parent, const QString &prompt,
-                                                       const QString &title);
+    // Yes and No labelled as on Simplified Chinese systems, and no icon; true
+    // only when the user chose Yes.
+    static bool Question(QWidget *parent, const QString &title, const QString &text);
+    // A question with these answers, in their order, and no icon; the
+    // position of the one chosen.
+    static int Choice(QWidget *parent, const QString &title, const QString &text, const QStringList &answers);
+    static void Error(QWidget *parent, const QString &title, const QString &text);
 
-    // True only when the user chose Yes; Esc or closing the box is No.
-    static bool AskYesNo(QWidget *parent, const QString &prompt, const QString &title);
-
-    // A question with several answers, in their order, the first the default
-    // and the last what Esc or closing the box chooses; otherwise like the
-    // Yes/No question.
-    static std::unique_ptr<QMessageBox> CreateChoice(QWidget *parent, const QString &prompt, const QString &title,
-                                                     const QStringList &answers);
-    static int AskChoice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &answers);
-
-    static void ShowError(QWidget *parent, const QString &title, const QString &text);
-
-    // How wide a window must be for a window manager to show the whole
-    // title in its title bar, next to the window's icon and buttons.
-    static int TitleBarWidth(const QString &title);
+    // For tests: from now on no box is shown. Each is kept, as its title and
+    // text, for TakeShown(), and takes the next of these answers (the
+    // position of a button, as above), or the one Esc gives when none is
+    // left. ShowBoxes() shows them again.
+    using Shown = std::pair<QString, QString>;
+    static void SetNextAnswers(const QList<int> &answers);
+    static QList<Shown> TakeShown();
+    static void ShowBoxes();
 };

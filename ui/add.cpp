@@ -1,6 +1,7 @@
 #include "add.h"
 
-#include "KeywordFile.h"
+#include "KeywordRefusal.h"
+#include "MessageBox.h"
 #include "Twips.h"
 
 #include <QGroupBox>
@@ -9,13 +10,12 @@
 
 #include <limits>
 
-add::add(MessageBox::Tell tell)
+add::add()
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("输入要过滤的字符"), this))
     , Text1(new QLineEdit(Frame1))
     , Command1(new QPushButton(QStringLiteral("确定(&O)"), this))
     , Command2(new QPushButton(QStringLiteral("取消(&C)"), this))
-    , m_tell(std::move(tell))
 {
     // No parent: if the main window is closed first, the program ends only
     // when this dialog closes too.
@@ -55,32 +55,15 @@ QString add::Caption()
     return QStringLiteral("添加URL过滤字符");
 }
 
-QString add::Refusal(const QString &keyword)
-{
-    // A filter that reads keywords as C strings would see a shorter one.
-    if (keyword.contains(QChar(u'\0')))
-        return QStringLiteral("关键字不能包含空字符（NUL）。");
-    switch (KeywordFile::Check(keyword)) {
-    case KeywordFile::Fault::LineBreak:
-        return QStringLiteral("关键字不能包含换行符。");
-    case KeywordFile::Fault::Unencodable:
-        return QStringLiteral("关键字含有无法保存的字符。");
-    case KeywordFile::Fault::ReadsAsUtf8: // only a whole list can; Save refuses it
-    case KeywordFile::Fault::None:
-        break;
-    }
-    return {};
-}
-
 void add::Command1_Click()
 {
     // Taken exactly as typed: no trimming, no check for empty or repeated text.
     const QString text = Text1->text();
-    if (const QString refusal = Refusal(text); !refusal.isEmpty()) {
-        m_tell(Caption(), refusal);
+    if (const QString refusal = KeywordRefusal(text); !refusal.isEmpty()) {
+        MessageBox::Error(this, Caption(), refusal);
         return;
     }
-    emit keywordEntered(text);
+    emit KeywordEntered(text);
     close();
 }
 

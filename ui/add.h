@@ -1,7 +1,5 @@
 #pragma once
 
-#include "MessageBox.h"
-
 #include <QWidget>
 
 class QGroupBox;
@@ -16,15 +14,12 @@ class add : public QWidget
     Q_OBJECT
 
 public:
-    explicit add(MessageBox::Tell tell);
+    add();
 
     static QString Caption();
-    // Why a keyword typed or pasted by the user cannot be taken, in the words
-    // the user sees; empty when it can.
-    static QString Refusal(const QString &keyword);
 
 signals:
-    void keywordEntered(const QString &keyword);
+    void KeywordEntered(const QString &keyword);
 
 private slots:
     void Command1_Click();
@@ -35,5 +30,4 @@ private:
     QLineEdit *Text1;
     QPushButton *Command1;
     QPushButton *Command2;
-    MessageBox::Tell m_tell;
 };
