@@ -59,7 +59,9 @@ public:
     // a replacement that would lock out someone who can read it now.
     bool Inspect(Error *error);
     // The new file takes over exactly what Inspect noted, where the process
-    // may set it; a new file is 0644 and takes the folder's group. Earlier
+    // may set it; a new file is 0644 and takes the folder's group. On Windows
+    // the system carries the old file's ACL, owner and attributes over, or
+    // refuses, and a new file takes the folder's inherited ACL. Earlier
     // saves' leftovers whose process is gone are removed first.
     bool Replace(const QByteArray &bytes, Error *error);
 
