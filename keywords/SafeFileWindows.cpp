@@ -265,7 +265,8 @@ bool SafeFile::Reach(Error *error)
                            FILE_SHARE_READ | FILE_SHARE_WRITE);
         bool held = next.ok();
         for (const DWORD access : {DWORD(FILE_READ_ATTRIBUTES | READ_CONTROL), DWORD(FILE_READ_ATTRIBUTES)}) {
-            if (next.ok() || ::GetLastError() != ERROR_ACCESS_DENIED)
+            const DWORD code = ::GetLastError();
+            if (next.ok() || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION))
                 break;
             next = Open(partPath, access);
         }

@@ -138,15 +138,15 @@ class TestKeywordStore : public QObject
 #endif
 
 private slots:
-#ifndef Q_OS_WIN
     void initTestCase()
     {
+#ifndef Q_OS_WIN
         // Read-only and full file systems without touching the machine's own: a
         // private mount namespace, which needs root, as other users do.
         m_root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
                  && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    }
 #endif
+    }
 
     void init()
     {
@@ -160,12 +160,12 @@ private slots:
         QVERIFY(WriteAll(m_at.workingCopy, Old) && WriteAll(m_at.publishedCopy, Old));
     }
 
-#ifndef Q_OS_WIN
     void cleanup()
     {
+#ifndef Q_OS_WIN
         ::umount2(QFile::encodeName(path("program")), MNT_DETACH), ::umount2(QFile::encodeName(path("tarnwick")), MNT_DETACH);
-    }
 #endif
+    }
 
     void fixedLocations_data()
     {
