@@ -218,6 +218,13 @@ bool Alive(DWORD processId)
     return running;
 }
 
+// A save's new file, and the old one while the new one takes its name; what
+// a killed save leaves behind goes by the process id in the name.
+QString LeftoverName(const QString &name, DWORD processId, bool old)
+{
+    return u'.' + name + u'.' + QString::number(processId) + (old ? QStringLiteral(".old.tmp") : QStringLiteral(".tmp"));
+}
+
 } // namespace
 
 struct SafeFile::Held
@@ -374,8 +381,8 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
 {
     RemoveLeftovers();
     const QString target = Join(m_folderPath, m_held->name);
-    const QString temporary =
-        Join(m_folderPath, u'.' + m_held->name + u'.' + QString::number(::GetCurrentProcessId()) + QStringLiteral(".tmp"));
+    const QString temporary = Join(m_folderPath, LeftoverName(m_held->name, ::GetCurrentProcessId(), false));
+    const QString backup = Join(m_folderPath, LeftoverName(m_held->name, ::GetCurrentProcessId(), true));
     Handle file(::CreateFileW(Wide(temporary), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok())
         return Fail(error, Step::Create, ::GetLastError(), m_folderPath);
@@ -398,17 +405,27 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
 
     // ReplaceFileW gives the new file the old one's ACL, owner and attributes,
     // so whoever reads the copy now (the web server's user) still can, and
-    // refuses rather than replace it with one it could not give them to.
+    // refuses rather than replace it with one it could not give them to. With
+    // a backup name it fails leaving both files as they were, and a reader
+    // that shares deleting may keep the old file open meanwhile.
     constexpr DWORD Move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (m_held->exists ? ::ReplaceFileW(Wide(target), Wide(temporary), nullptr, 0, nullptr, nullptr)
-                       : ::MoveFileExW(Wide(temporary), Wide(target), Move))
+    if (!m_held->exists)
+        return ::MoveFileExW(Wide(temporary), Wide(target), Move) || abandon(Step::Rename, ::GetLastError());
+    if (::ReplaceFileW(Wide(target), Wide(temporary), Wide(backup), 0, nullptr, nullptr)) {
+        ::DeleteFileW(Wide(backup));
         return true;
+    }
     const DWORD code = ::GetLastError();
-    // The old file has gone meanwhile, or (without a backup name) was removed
-    // before the new one could take its name: the new one still has to.
-    if (m_held->exists && (code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-        && ::MoveFileExW(Wide(temporary), Wide(target), Move))
+    // The old file has gone meanwhile, or was moved to the backup name before
+    // the new one could take its name: the new one still has to, or the old
+    // one goes back.
+    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        && ::MoveFileExW(Wide(temporary), Wide(target), Move)) {
+        ::DeleteFileW(Wide(backup));
         return true;
+    }
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH);
     return abandon(Step::Rename, code);
 }
 
@@ -424,9 +441,12 @@ void SafeFile::RemoveLeftovers() const
     do {
         // The pattern also matches short names and ignores case.
         const QString name = QString::fromWCharArray(found.cFileName);
-        if (!name.startsWith(prefix) || !name.endsWith(u".tmp"))
+        QStringView digits = QStringView(name);
+        if (!digits.startsWith(prefix) || !digits.endsWith(u".tmp"))
             continue;
-        const QString digits = name.mid(prefix.size(), name.size() - prefix.size() - 4);
+        digits = digits.sliced(prefix.size()).chopped(4);
+        if (digits.endsWith(u".old"))
+            digits.chop(4);
         if (digits.isEmpty() || digits.size() > 9
             || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
             continue;

@@ -225,6 +225,7 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), bytes + '|' + bytes);
         QVERIFY(keywords != DefaultKeywords() || bytes == ReadAll(SHIPPED_WORKING_COPY));
         QCOMPARE(reader.readAll(), Old);
+        reader.close(); // on Windows the old file keeps a name while it is open
         QVERIFY(link.isEmpty() || QFileInfo(path(link)).isSymLink());
         QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({"inject.txt", "inject.txt"}));
 
@@ -272,8 +273,10 @@ private slots:
         if (obstacle == "read-only")
             QVERIFY(::mount(where, where, nullptr, MS_BIND, nullptr) == 0
                     && ::mount(nullptr, where, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+#endif
         QVERIFY(obstacle != "file" || (QDir(path(place)).removeRecursively() && WriteAll(path(place), "a file")));
         QVERIFY(obstacle != "folder" || (QFile::remove(path(place)) && QDir().mkdir(path(place))));
+#ifndef Q_OS_WIN
         QVERIFY(obstacle != "link" || linkAside(place, Member));
 #endif
         QFile reader(path(place)); // Qt's files do not share deleting
