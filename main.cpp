@@ -27,6 +27,9 @@ int main(int argc, char *argv[])
         },
         [](const QString &title, const QString &text) {
             MessageBox::ShowError(QApplication::activeWindow(), title, text);
+        },
+        [](const QString &prompt, const QString &title, const QStringList &answers) {
+            return MessageBox::AskChoice(QApplication::activeWindow(), prompt, title, answers);
         });
     if (!window)
         return 1;

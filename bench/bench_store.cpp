@@ -9,6 +9,7 @@
 #include "KeywordList.h"
 #include "KeywordStore.h"
 #include "Locations.h"
+#include "SaveRecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -283,6 +284,7 @@ Memory MeasureMemory(const QString &directory, const QString &kind, qsizetype co
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    SaveRecord::SetDestination(QString()); // timed saves are no one's edits
     QStringList args = app.arguments().mid(1);
     if (args.size() == 3 && args.at(0) == QLatin1String("--memory-child"))
         return MemoryChild(args.at(1), args.at(2));

@@ -1,4 +1,4 @@
-# Debian package: cpack in the build folder.
+# Debian package: the deb target, which runs cpack in the build folder.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel-filter)
 set(CPACK_PACKAGE_VENDOR "Vantrel")
@@ -43,3 +43,7 @@ set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/PackageTime.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/DebWithoutOpt.cmake")
 
 include(CPack)
+
+# `cmake --build build --target deb` makes the package with what only it needs.
+add_custom_target(deb COMMAND ${CMAKE_CPACK_COMMAND} WORKING_DIRECTORY "${PROJECT_BINARY_DIR}" VERBATIM)
+add_dependencies(deb package-files vantrel-filter)

@@ -2,8 +2,10 @@
 
 #include "KeywordFile.h"
 #include "KeywordList.h"
+#include "LastSeen.h"
 #include "Locations.h"
 #include "SafeFile.h"
+#include "SaveRecord.h"
 #include "SystemReason.h"
 
 namespace {
@@ -36,9 +38,16 @@ QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Er
         .arg(what, path, e.path, SystemReason(e.code));
 }
 
+// The working copy as it is now; a missing one holds nothing to lose.
+bool ReadNow(const SafeFile &file, QByteArray *bytes, bool *exists, SafeFile::Error *failure)
+{
+    *exists = file.Read(bytes, failure);
+    return *exists || (failure->step == Step::Read && SafeFile::Missing(*failure));
+}
+
 } // namespace
 
-bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *error)
+bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *error, LastSeen *seen)
 {
     const QString &path = locations.workingCopy;
     SafeFile file(path);
@@ -62,6 +71,8 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
                      .arg(decoded.badLine);
         return false;
     }
+    if (seen)
+        *seen = {bytes, decoded.keywords};
     list.AppendAll(std::move(decoded.keywords));
     return true;
 }
@@ -75,7 +86,7 @@ bool EnsureFilterDirectory(const Locations &locations, QString *error)
     return false;
 }
 
-bool RunStartUp(const Locations &locations, KeywordList &list, QString *error)
+bool RunStartUp(const Locations &locations, KeywordList &list, QString *error, LastSeen *seen)
 {
     // Nothing is read while the way to either copy holds another user's link.
     SafeFile published(locations.publishedCopy);
@@ -85,10 +96,11 @@ bool RunStartUp(const Locations &locations, KeywordList &list, QString *error)
                      .arg(locations.publishedCopy, Explain(failure));
         return false;
     }
-    return LoadWorkingCopy(locations, list, error) && EnsureFilterDirectory(locations, error);
+    return LoadWorkingCopy(locations, list, error, seen) && EnsureFilterDirectory(locations, error);
 }
 
-bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString *error)
+static bool Save(const Locations &locations, KeywordList &list, QString *error, LastSeen *seen,
+                 const ChangedQuestion &ask, SaveRecord &record)
 {
     const KeywordFile::Encoded encoded = KeywordFile::Encode(list.Texts());
     if (encoded.fault != KeywordFile::Fault::None) {
@@ -125,7 +137,7 @@ bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString
         return false;
     }
     SafeFile::Error publishFailure;
-    const bool publishable = published.Reach(&publishFailure) && published.Inspect(&publishFailure);
+    bool publishable = published.Reach(&publishFailure) && published.Inspect(&publishFailure);
     if (!publishable
         && (publishFailure.cause == Cause::ForeignLink || publishFailure.cause == Cause::NarrowsReaders)) {
         *error = QStringLiteral("无法发布到 %1：%2。").arg(publishedPath, Explain(publishFailure))
@@ -133,9 +145,71 @@ bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString
         return false;
     }
 
+    // Someone else's save since this list was last seen is not lost unasked.
+    // The check is made again under the folder's lock just before the
+    // rename, and the question asked again if it has changed once more.
+    QStringList texts;
+    QByteArray bytes, found;
+    bool exists = false, replaced = false, merged = false;
+    for (bool again = false;; again = true) {
+        texts = list.Texts();
+        bytes = encoded.bytes;
+        merged = false;
+        if (seen) {
+            if (!ReadNow(working, &found, &exists, &failure)) {
+                *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
+                return false;
+            }
+            QStringList before = exists ? seen->keywords : QStringList();
+            if (exists && found != seen->bytes) {
+                KeywordFile::Decoded theirs = KeywordFile::Decode(found);
+                if (!theirs.ok || theirs.utf8) {
+                    *error = QStringLiteral("工作副本 %1 在你打开之后被改动过，而且%2，无法与你的修改合并。"
+                                            "请把它改为 GBK 编码，或把它移走，再保存。")
+                                 .arg(workingPath,
+                                      theirs.utf8 ? QStringLiteral("它是 UTF-8 编码")
+                                                  : QStringLiteral("它的第 %1 行不是有效的 GBK 编码文本").arg(theirs.badLine))
+                             + NothingChanged;
+                    return false;
+                }
+                const KeywordMerge::Changes changes = KeywordMerge::Compare(seen->keywords, theirs.keywords);
+                if (!changes.IsEmpty()) {
+                    const OnChange choice = ask ? ask(workingPath, changes) : OnChange::Merge;
+                    if (choice == OnChange::Cancel)
+                        return false;
+                    merged = choice == OnChange::Merge;
+                    if (merged) {
+                        texts = KeywordMerge::Merge(seen->keywords, theirs.keywords, texts);
+                        bytes = KeywordFile::Encode(texts).bytes;
+                    }
+                    again = true;
+                }
+                before = std::move(theirs.keywords);
+            }
+            record.changes = KeywordMerge::Compare(before, texts);
+            record.counted = true;
+        }
+        // Asked or tried before, the copies may have been replaced meanwhile.
+        if (again && !working.Inspect(&failure)) {
+            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
+            return false;
+        }
+        if (again && publishable)
+            publishable = published.Inspect(&publishFailure);
+        const auto unchanged = [&] {
+            QByteArray now;
+            bool stillExists = false;
+            SafeFile::Error ignored;
+            return ReadNow(working, &now, &stillExists, &ignored) && stillExists == exists && now == found;
+        };
+        replaced = working.Replace(bytes, &failure, seen ? std::function<bool()>(unchanged) : nullptr);
+        if (replaced || failure.cause != Cause::Changed)
+            break;
+    }
+
     // The published copy is never newer than the working copy.
     QString unconfirmed;
-    if (!working.Replace(encoded.bytes, &failure)) {
+    if (!replaced) {
         if (failure.step != Step::Confirm) {
             *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure))
                      + NothingChanged;
@@ -143,8 +217,17 @@ bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString
         }
         unconfirmed = Unconfirmed(QStringLiteral("工作副本"), workingPath, failure);
     }
-    if (!publishable || !published.Replace(encoded.bytes, &publishFailure)) {
-        if (publishable && publishFailure.step == Step::Confirm) {
+    record.workingWritten = true;
+    if (seen)
+        *seen = {bytes, texts};
+    if (merged) {
+        list.Clear();
+        list.AppendAll(texts);
+    }
+    const bool publishedWhole = publishable && published.Replace(bytes, &publishFailure);
+    record.publishedWritten = publishedWhole || (publishable && publishFailure.step == Step::Confirm);
+    if (!publishedWhole) {
+        if (record.publishedWritten) {
             unconfirmed += Unconfirmed(QStringLiteral("发布副本"), publishedPath, publishFailure);
         } else {
             *error = unconfirmed
@@ -157,4 +240,19 @@ bool SaveAndPublish(const Locations &locations, const KeywordList &list, QString
         return true;
     *error = unconfirmed;
     return false;
+}
+
+bool SaveAndPublish(const Locations &locations, KeywordList &list, QString *error, LastSeen *seen,
+                    const ChangedQuestion &ask)
+{
+    SaveRecord record;
+    record.workingPath = locations.workingCopy;
+    record.publishedPath = locations.publishedCopy;
+    error->clear();
+    const bool saved = Save(locations, list, error, seen, ask, record);
+    record.result = saved ? SaveRecord::Result::Saved
+                    : error->isEmpty() ? SaveRecord::Result::Cancelled : SaveRecord::Result::Failed;
+    record.reason = *error;
+    record.Send();
+    return saved;
 }

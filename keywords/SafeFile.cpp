@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <tuple>
@@ -243,7 +244,7 @@ bool SafeFile::Inspect(Error *error)
     return true;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error)
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
     const Held &held = *m_held;
     Descriptor folder(::openat(held.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -281,6 +282,15 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
         return abandon(Step::Write);
     if (::fchmod(file.get(), held.exists ? held.mode : 0644) != 0 || ::fsync(file.get()) != 0)
         return abandon(Step::Write);
+    // Two saves that both check hold the lock in turn, so neither renames over
+    // what the other's check did not see. A file system without locks still saves.
+    if (unchanged) {
+        std::ignore = ::flock(folder.get(), LOCK_EX);
+        if (!unchanged()) {
+            ::unlinkat(folder.get(), temporary.constData(), 0);
+            return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
+        }
+    }
     if (::renameat(folder.get(), temporary.constData(), folder.get(), held.name.constData()) != 0)
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)
@@ -326,6 +336,11 @@ bool SafeFile::MakeFolder(const QString &path, Error *error)
     return true;
 }
 
+bool SafeFile::Missing(const Error &e)
+{
+    return e.cause == Cause::System && e.code == ENOENT;
+}
+
 QString SafeFile::Explain(const Error &e)
 {
     const QString me = UserName(::geteuid());
@@ -342,6 +357,7 @@ QString SafeFile::Explain(const Error &e)
                               "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
             .arg(e.path, e.owner, e.group, QString::number(e.mode, 8).rightJustified(4, u'0'), me);
     case Cause::System:
+    case Cause::Changed:
         break;
     }
     if (e.step == Step::Reach && e.code == ENOTDIR)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // One copy of the keyword file, reached and replaced in folders that other
@@ -35,6 +36,7 @@ public:
         ForeignLink,    // a link of another user, not followed
         NotAFile,       // a device, a pipe or a socket
         NarrowsReaders, // the replacement would shut out someone who reads it now
+        Changed,        // the file is no longer what the caller expected; nothing was replaced
     };
     struct Error
     {
@@ -62,8 +64,11 @@ public:
     // may set it; a new file is 0644 and takes the folder's group. On Windows
     // the system carries the old file's ACL, owner and attributes over, or
     // refuses, and a new file takes the folder's inherited ACL. Earlier
-    // saves' leftovers whose process is gone are removed first.
-    bool Replace(const QByteArray &bytes, Error *error);
+    // saves' leftovers whose process is gone are removed first. When given,
+    // unchanged is asked once the new file is whole, just before the rename,
+    // with the folder locked against other replacements that lock it too: on
+    // false nothing is replaced and the error's cause is Changed.
+    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
 
     QString FolderPath() const { return m_folderPath; }
 
@@ -73,6 +78,8 @@ public:
 
     // Why a step failed, in words the user can act on.
     static QString Explain(const Error &error);
+    // Whether it failed because what it looked for is not there.
+    static bool Missing(const Error &error);
 
 private:
     struct Held; // what the platform keeps between the steps

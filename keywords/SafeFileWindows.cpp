@@ -2,10 +2,12 @@
 
 #include "SystemReason.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include <windows.h>
@@ -218,6 +220,44 @@ bool Alive(DWORD processId)
     return running;
 }
 
+// Held while a save checks the copy and renames over it, so that two saves
+// into one folder take turns. Windows locks no folders: a mutex named after
+// the folder stands in, open to every account, since operators share a list.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &folder)
+    {
+        SECURITY_DESCRIPTOR open;
+        ::InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+        ::SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, &open, FALSE};
+        const QByteArray key = QCryptographicHash::hash(folder.toLower().toUtf8(), QCryptographicHash::Sha1).toHex();
+        for (const QString &scope : {QStringLiteral("Global\\"), QStringLiteral("Local\\")}) {
+            const QString name = scope + QStringLiteral("vantrel-filter-save-") + QLatin1String(key);
+            if ((m_mutex = ::CreateMutexW(&attributes, FALSE, Wide(name))))
+                break;
+        }
+        // Without a lock the save goes on, as on a file system without locks.
+        if (m_mutex && ::WaitForSingleObject(m_mutex, INFINITE) == WAIT_FAILED) {
+            ::CloseHandle(m_mutex);
+            m_mutex = nullptr;
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_mutex) {
+            ::ReleaseMutex(m_mutex);
+            ::CloseHandle(m_mutex);
+        }
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    HANDLE m_mutex = nullptr;
+};
+
 // A save's new file, and the old one while the new one takes its name; what
 // a killed save leaves behind goes by the process id in the name.
 QString LeftoverName(const QString &name, DWORD processId, bool old)
@@ -377,7 +417,7 @@ bool SafeFile::Inspect(Error *error)
     return true;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error)
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
     RemoveLeftovers();
     const QString target = Join(m_folderPath, m_held->name);
@@ -402,6 +442,14 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error)
     if (!::FlushFileBuffers(file.get()))
         return abandon(Step::Write, ::GetLastError());
     file.reset();
+    std::optional<FolderLock> lock;
+    if (unchanged) {
+        lock.emplace(m_folderPath);
+        if (!unchanged()) {
+            ::DeleteFileW(Wide(temporary));
+            return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
+        }
+    }
 
     // ReplaceFileW gives the new file the old one's ACL, owner and attributes,
     // so whoever reads the copy now (the web server's user) still can, and
@@ -466,6 +514,11 @@ bool SafeFile::MakeFolder(const QString &path, Error *error)
     return Fail(error, Step::MakeFolder, ::GetLastError(), path);
 }
 
+bool SafeFile::Missing(const Error &e)
+{
+    return e.cause == Cause::System && NotThere(DWORD(e.code));
+}
+
 QString SafeFile::Explain(const Error &e)
 {
     const CurrentUser user;
@@ -479,6 +532,7 @@ QString SafeFile::Explain(const Error &e)
         return QStringLiteral("%1 不是普通文件").arg(e.path);
     case Cause::NarrowsReaders: // not met here: the replacement keeps the old file's ACL
     case Cause::System:
+    case Cause::Changed:
         break;
     }
     const DWORD code = DWORD(e.code);

@@ -11,9 +11,8 @@ cd "$(dirname "$0")/.."
 seconds="${1:-${FUZZ_SECONDS:-60}}"
 scripts/setup.sh
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DVANTREL_FUZZ=ON >/dev/null
-cmake --build build-fuzz --target fuzz_keywordfile
+BUILD_DIR=build-fuzz BUILD_TARGET=fuzz_keywordfile scripts/build.sh -DCMAKE_CXX_COMPILER=clang++ \
+    -DBUILD_TESTING=OFF -DVANTREL_FUZZ=ON
 
 # New inputs go to a scratch corpus, never into the committed seeds.
 corpus="$(mktemp -d)"

@@ -4,6 +4,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
+program="${BUILD_DIR:-build}/vantrel-filter"
 # The program creates /tarnwick at start-up; say how to get it instead of
 # an error box that nobody may see.
 if [ ! -e /tarnwick ] && [ ! -L /tarnwick ] && [ ! -w / ]; then
@@ -20,6 +21,6 @@ EOF2
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: starting the program on a virtual screen (xvfb-run)." >&2
-    exec xvfb-run -a -s "-screen 0 1024x768x24" build/vantrel-filter
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$program"
 fi
-exec build/vantrel-filter
+exec "$program"

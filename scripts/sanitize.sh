@@ -7,10 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-flags="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-asan
+BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON
 
 root="$(pwd)"
 cd build-asan

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Installs what building, running and testing need, from Debian's archive.
 # Safe to run again: when everything is present it installs nothing.
-# With arguments, installs those packages instead.
+# With arguments, installs those packages instead. Without, it does nothing
+# once a test command has run it ($VANTREL_SET_UP).
 set -eu
+[ $# -gt 0 ] || [ -z "${VANTREL_SET_UP:-}" ] || exit 0
 
 packages="${*:-cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei

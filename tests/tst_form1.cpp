@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "SaveRecord.h"
 #include "TestFiles.h"
 
 #include <QtTest>
@@ -7,7 +8,7 @@
 using Told = QList<std::pair<QString, QString>>;
 
 // F2, then the typed text if any, then Return.
-static void editInPlace(QTreeView *view, int row, const QString &typed = {})
+static void editInPlace(QAbstractItemView *view, int row, const QString &typed = {})
 {
     view->setCurrentIndex(view->model()->index(row, 0));
     QTest::keyClick(view, Qt::Key_F2);
@@ -33,14 +34,21 @@ class TestForm1 : public QObject
         const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
         auto window = WriteAll(at.workingCopy, workingCopy) ? Form1::Start(
             at, [this](const QString &prompt, const QString &title) { m_told.append({title, prompt}); return m_yes; },
-            [this](const QString &title, const QString &text) { m_told.append({title, text}); }) : nullptr;
+            [this](const QString &title, const QString &text) { m_told.append({title, text}); },
+            [this](const QString &prompt, const QString &title, const QStringList &answers) {
+                m_told.append({title, prompt});
+                // The real box, answered with Enter: its default.
+                QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+                return MessageBox::AskChoice(nullptr, prompt, title, answers);
+            }) : nullptr;
         if (window)
             window->show();
         return window && QTest::qWaitForWindowExposed(window.get()) ? std::move(window) : nullptr;
     }
 
 private slots:
-    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); }
+    void initTestCase() { SaveRecord::SetDestination(QString()); }
+    void cleanup() { qDeleteAll(QApplication::topLevelWidgets()); m_told.clear(); m_yes = false; }
 
     void startUpEditAndAdd()
     {
@@ -49,7 +57,7 @@ private slots:
         QVERIFY(window);
         KeywordList &keywords = window->Keywords();
         QAbstractItemModelTester tester(&keywords, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        auto *view = window->findChild<QTreeView *>("ListView1");
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
         for (int row : {1, 2}) // changes nothing, even where the text could not be typed
             editInPlace(view, row);
         QCOMPARE(keywords.Texts(), QStringList({"b", huge, nul, "", "b"}));
@@ -85,6 +93,58 @@ private slots:
         QVERIFY(keywords.Count() == 42 && !keywords.Texts().contains("%"));
     }
 
+    // Another save came first: the question, answered with its default,
+    // merges, and the window shows what was saved.
+    void anotherSaveCameFirst()
+    {
+        auto window = start("old\r\n");
+        QVERIFY(window);
+        QVERIFY(WriteAll(m_dir.filePath("inject.txt"), "old\r\ntheirs\r\n"));
+        window->Keywords().Append("mine");
+        m_yes = true;
+        window->findChild<QPushButton *>("Command5")->click();
+        QCOMPARE(m_told.size(), 2);
+        QCOMPARE(m_told.at(0).second, "你是否要保存系统设置?");
+        QVERIFY2(m_told.at(1).first == Form1::Caption() && m_told.at(1).second.contains("新增了 1 个关键字（“theirs”），删除了 0 个。"),
+                 qPrintable(m_told.at(1).second));
+        QCOMPARE(window->Keywords().Texts(), QStringList({"old", "theirs", "mine"}));
+        QCOMPARE(ReadAll(m_dir.filePath("inject.txt")), "old\r\ntheirs\r\nmine\r\n");
+    }
+
+    void keysMoveAsInAList_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<bool>("columnEndShown"); // the column is wider than the view
+        QTest::newRow("Home to the first row") << int(Qt::Key_Home) << 20 << 0 << false;
+        QTest::newRow("End to the last row") << int(Qt::Key_End) << 5 << 39 << false;
+        QTest::newRow("Right scrolls sideways") << int(Qt::Key_Right) << 5 << 5 << true;
+    }
+
+    void keysMoveAsInAList()
+    {
+        QFETCH(int, key);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(bool, columnEndShown);
+        auto window = start(QByteArray("k\r\n").repeated(40));
+        QVERIFY(window);
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
+        view->setCurrentIndex(view->model()->index(from, 0));
+        QTest::keyClick(view, Qt::Key(key));
+        QCOMPARE(view->currentIndex().row(), to);
+        QCOMPARE(view->visualRect(view->currentIndex()).right() < view->viewport()->width(), columnEndShown);
+    }
+
+    void rowsAsTallAsALineOfText()
+    {
+        auto window = start("select\r\nunion\r\n");
+        QVERIFY(window);
+        auto *view = window->findChild<QAbstractItemView *>("ListView1");
+        QCOMPARE(view->visualRect(view->model()->index(1, 0)).height(), view->sizeHintForRow(1));
+    }
+
     void typedKeywordTakenWholeOrRefused_data()
     {
         QTest::addColumn<QString>("text");
@@ -106,7 +166,7 @@ private slots:
         dialog->findChild<QPushButton *>("Command1")->click();
         if (!refusal.isEmpty())
             QCOMPARE(dialog->findChild<QLineEdit *>("Text1")->text(), text); // left to be mended
-        editInPlace(window->findChild<QTreeView *>("ListView1"), 0, text);
+        editInPlace(window->findChild<QAbstractItemView *>("ListView1"), 0, text);
         QCOMPARE(m_told, (refusal.isEmpty() ? Told() : Told{{add::Caption(), refusal}, {Form1::Caption(), refusal}}));
         QCOMPARE(window->Keywords().Texts(), (refusal.isEmpty() ? QStringList{text, text} : QStringList{"mine"}));
     }

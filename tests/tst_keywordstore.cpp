@@ -1,9 +1,12 @@
 #include "DefaultKeywords.h"
 #include "KeywordFile.h"
 #include "KeywordList.h"
+#include "KeywordMerge.h"
 #include "KeywordStore.h"
+#include "LastSeen.h"
 #include "Locations.h"
 #include "SafeFile.h"
+#include "SaveRecord.h"
 #include "SystemReason.h"
 #include "TestFiles.h"
 
@@ -18,9 +21,12 @@
 #include <windows.h>
 #else
 #include <grp.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,6 +152,7 @@ private slots:
         m_root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
                  && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 #endif
+        SaveRecord::SetDestination(QString()); // never the machine's log
     }
 
     void init()
@@ -421,6 +428,127 @@ private slots:
                      && error.contains("发布副本 " + m_at.publishedCopy + " 已替换"),
                  qPrintable(error));
         QCOMPARE(ReadAll(m_at.publishedCopy), Bytes({"new"}));
+#endif
+    }
+
+    void twoOperatorsSaveInTurn_data()
+    {
+        QTest::addColumn<OnChange>("choice");
+        QTest::addColumn<QStringList>("file");
+        QTest::addColumn<bool>("meddle"); // a third save while B is asked
+        QTest::newRow("merge") << OnChange::Merge << QStringList{"old", "alpha", "beta"} << false;
+        QTest::newRow("overwrite") << OnChange::Overwrite << QStringList{"old", "beta"} << false;
+        QTest::newRow("cancel") << OnChange::Cancel << QStringList{"old", "gone", "alpha"} << false;
+        QTest::newRow("merge, asked again") << OnChange::Merge << QStringList{"old", "alpha", "gamma", "beta"} << true;
+    }
+
+    // A adds alpha and saves; B, who opened the list before that, adds beta,
+    // deletes gone, and saves.
+    void twoOperatorsSaveInTurn()
+    {
+        QFETCH(OnChange, choice);
+        QFETCH(QStringList, file);
+        QFETCH(bool, meddle);
+        QVERIFY(WriteAll(m_at.workingCopy, "old\r\ngone\r\n"));
+        KeywordList a, b;
+        LastSeen seenA, seenB;
+        QString error;
+        QVERIFY2(LoadWorkingCopy(m_at, a, &error, &seenA) && LoadWorkingCopy(m_at, b, &error, &seenB), qPrintable(error));
+        a.Append("alpha");
+        QList<KeywordMerge::Changes> asked;
+        const ChangedQuestion ask = [&](const QString &path, const KeywordMerge::Changes &theirs) {
+            asked << theirs;
+            if (meddle && asked.size() == 2 && !WriteAll(path, "old\r\ngone\r\nalpha\r\ngamma\r\n"))
+                return OnChange::Cancel;
+            return path == m_at.workingCopy ? choice : OnChange::Cancel;
+        };
+        QVERIFY2(SaveAndPublish(m_at, a, &error, &seenA, ask), qPrintable(error));
+        asked << KeywordMerge::Changes(); // A was not asked
+        b.Append("beta");
+        b.RemoveAt(2);
+        QCOMPARE(SaveAndPublish(m_at, b, &error, &seenB, ask), choice != OnChange::Cancel);
+        QCOMPARE(error, QString());
+        QCOMPARE(asked.size(), meddle ? 3 : 2);
+        QCOMPARE(asked.at(1).added + asked.at(1).removed, QStringList{"alpha"});
+        QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), Bytes(file) + '|' + Bytes(file));
+        QCOMPARE(b.Texts(), choice == OnChange::Merge ? file : QStringList({"old", "beta"}));
+        // Once saved, the next save of the same window asks nothing.
+        const qsizetype before = asked.size();
+        QVERIFY(choice == OnChange::Cancel || (SaveAndPublish(m_at, b, &error, &seenB, ask) && asked.size() == before));
+    }
+
+    void mergeKeepsBothSidesChanges_data()
+    {
+        QTest::addColumn<QStringList>("base");
+        QTest::addColumn<QStringList>("theirs");
+        QTest::addColumn<QStringList>("mine");
+        QTest::addColumn<QStringList>("merged");
+        const QStringList abc{"a", "b", "c"};
+        QTest::newRow("both added, in order") << abc << QStringList{"a", "b", "c", "t"} << QStringList{"a", "b", "c", "m", "n"} << QStringList{"a", "b", "c", "t", "m", "n"};
+        QTest::newRow("both added the same: once") << abc << QStringList{"a", "b", "c", "x"} << QStringList{"a", "b", "c", "x"} << QStringList{"a", "b", "c", "x"};
+        QTest::newRow("they deleted, I kept") << abc << QStringList{"a", "c"} << abc << QStringList{"a", "c"};
+        QTest::newRow("they deleted, I added again") << abc << QStringList{"a", "c"} << QStringList{"a", "b", "c", "b"} << QStringList{"a", "c", "b"};
+        QTest::newRow("I deleted what they kept") << abc << QStringList{"c", "b", "a", "t"} << QStringList{"a", "c"} << QStringList{"c", "a", "t"};
+        QTest::newRow("both deleted the same") << abc << QStringList{"a", "c"} << QStringList{"a", "c"} << QStringList{"a", "c"};
+        QTest::newRow("one of a pair each") << QStringList{"a", "a"} << QStringList{"a"} << QStringList{"a", "a", "a"} << QStringList{"a", "a"};
+    }
+
+    void mergeKeepsBothSidesChanges()
+    {
+        QFETCH(QStringList, base);
+        QFETCH(QStringList, theirs);
+        QFETCH(QStringList, mine);
+        QFETCH(QStringList, merged);
+        QCOMPARE(KeywordMerge::Merge(base, theirs, mine), merged);
+        const KeywordMerge::Changes changes = KeywordMerge::Compare(base, theirs);
+        QStringList counted = base;
+        for (const QString &keyword : changes.removed)
+            QVERIFY2(counted.removeOne(keyword), qPrintable(keyword));
+        counted += changes.added;
+        std::sort(counted.begin(), counted.end()), std::sort(theirs.begin(), theirs.end());
+        QCOMPARE(counted, theirs);
+    }
+
+    void saveLeavesOneLogLine_data()
+    {
+        QTest::addColumn<bool>("published");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("saved") << true << R"(result=saved wrote=working,published added=2 removed=1 keywords=+"alpha" +"a \"b\"\x09" -"old" working=")";
+        QTest::newRow("not published") << false << R"(result=failed wrote=working added=2 removed=1 keywords=+"alpha" +"a \"b\"\x09" -"old" working=")";
+    }
+
+    void saveLeavesOneLogLine()
+    {
+        POSIX_ONLY("the syslog socket; the Windows event log is not read back here");
+#ifndef Q_OS_WIN
+        QFETCH(bool, published);
+        QFETCH(QString, expected);
+        const QByteArray socketPath = QFile::encodeName(path("log"));
+        const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        struct sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::copy(socketPath.cbegin(), socketPath.cend(), address.sun_path);
+        QVERIFY(log >= 0 && ::bind(log, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0);
+        QVERIFY(published || (QDir(m_at.filterDirectory).removeRecursively() && WriteAll(m_at.filterDirectory, "")));
+        KeywordList list;
+        LastSeen seen;
+        QString error;
+        QVERIFY2(LoadWorkingCopy(m_at, list, &error, &seen), qPrintable(error));
+        list.AppendAll({"alpha", "a \"b\"\t"});
+        list.RemoveAt(1);
+        SaveRecord::SetDestination(path("log"));
+        QCOMPARE(SaveAndPublish(m_at, list, &error, &seen), published);
+        SaveRecord::SetDestination(QString());
+
+        char datagram[65536];
+        const ssize_t size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT);
+        const bool more = ::recv(log, datagram + qMax<ssize_t>(size, 0), 1, MSG_DONTWAIT) >= 0;
+        ::close(log);
+        const QString line = QString::fromUtf8(datagram, qMax<ssize_t>(size, 0));
+        const QString who = QStringLiteral(" vantrel-filter[%1]: user=%2 uid=%3 ")
+                                .arg(::getpid()).arg(::getpwuid(::geteuid())->pw_name).arg(::geteuid());
+        QVERIFY2(line.startsWith("<85>") && line.contains(who + expected) && !more, qPrintable(line));
+        QVERIFY2(published || line.endsWith(" reason=\"" + error + '"'), qPrintable(line));
 #endif
     }
 

@@ -3,6 +3,7 @@
 #include "DefaultKeywords.h"
 #include "KeywordDelegate.h"
 #include "KeywordStore.h"
+#include "KeywordView.h"
 #include "Twips.h"
 #include "add.h"
 
@@ -11,16 +12,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QTreeView>
 
 #include <cstdio>
 
 std::unique_ptr<Form1> Form1::Start(const Locations &locations, MessageBox::Ask ask,
-                                    MessageBox::Tell tell)
+                                    MessageBox::Tell tell, MessageBox::Choose choose)
 {
-    std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell)));
+    std::unique_ptr<Form1> window(new Form1(locations, std::move(ask), std::move(tell), std::move(choose)));
     QString error;
-    if (!RunStartUp(locations, window->m_keywords, &error)) {
+    if (!RunStartUp(locations, window->m_keywords, &error, &window->m_seen)) {
         window->report(error);
         return nullptr;
     }
@@ -32,10 +32,10 @@ QString Form1::Caption()
     return QStringLiteral("Vantrel 通用防注入过滤器");
 }
 
-Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell)
+Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell tell, MessageBox::Choose choose)
     : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("过滤字符"), this))
-    , ListView1(new QTreeView(Frame1))
+    , ListView1(new KeywordView(Frame1))
     , Command1(new QPushButton(QStringLiteral("添加(A)"), this))
     , Command2(new QPushButton(QStringLiteral("删除(&D)"), this))
     , Command4(new QPushButton(QStringLiteral("恢复默认"), this))
@@ -43,6 +43,7 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
     , m_locations(locations)
     , m_ask(std::move(ask))
     , m_tell(std::move(tell))
+    , m_choose(std::move(choose))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Caption());
@@ -64,18 +65,7 @@ Form1::Form1(const Locations &locations, MessageBox::Ask ask, MessageBox::Tell t
 
     m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
     ListView1->setModel(&m_keywords);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSortingEnabled(false);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->header()->setSectionsClickable(false);
-    ListView1->header()->setSectionsMovable(false);
-    ListView1->header()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
-
+    ListView1->horizontalHeader()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::refused, this,
@@ -190,6 +180,32 @@ void Form1::Command5_Click()
     // A failed save keeps the window and every unsaved edit, so the user can
     // fix the cause and save again.
     QString error;
-    if (!SaveAndPublish(m_locations, m_keywords, &error))
+    const auto ask = [this](const QString &path, const KeywordMerge::Changes &theirs) {
+        switch (m_choose(ChangedPrompt(path, theirs), Caption(),
+                         {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
+        case 0: return OnChange::Merge;
+        case 1: return OnChange::Overwrite;
+        default: return OnChange::Cancel;
+        }
+    };
+    if (!SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask) && !error.isEmpty())
         report(error);
+}
+
+QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs)
+{
+    const auto some = [](const QStringList &keywords) {
+        constexpr qsizetype Shown = 3, Length = 20;
+        QStringList quoted;
+        for (const QString &keyword : keywords.first(qMin(Shown, keywords.size())))
+            quoted << QStringLiteral("“%1”").arg(keyword.size() > Length ? keyword.left(Length) + u'…' : keyword);
+        return keywords.isEmpty() ? QString()
+                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Shown ? QStringLiteral("等") : QString());
+    };
+    return QStringLiteral("工作副本 %1 在你打开之后被改动过（例如另一位操作员保存了它）：那里新增了 %2 个关键字%3，删除了 %4 个%5。\n\n"
+                          "合并：保留那里的改动，再加上你的改动，你新增的关键字排在最后。\n"
+                          "覆盖：只保存你的列表，那里的改动会丢失。\n"
+                          "取消：现在不保存，你的修改留在窗口中。")
+        .arg(path, QString::number(theirs.added.size()), some(theirs.added), QString::number(theirs.removed.size()),
+             some(theirs.removed));
 }

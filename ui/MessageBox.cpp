@@ -46,6 +46,29 @@ bool MessageBox::AskYesNo(QWidget *parent, const QString &prompt, const QString 
     return box->clickedButton() == box->button(QMessageBox::Yes);
 }
 
+std::unique_ptr<QMessageBox> MessageBox::CreateChoice(QWidget *parent, const QString &prompt, const QString &title,
+                                                      const QStringList &answers)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, title, prompt, QMessageBox::NoButton, parent);
+    box->setWindowModality(Qt::ApplicationModal);
+    // One role for all keeps them in the order given, whatever the platform's button order.
+    for (const QString &answer : answers)
+        box->addButton(answer, QMessageBox::ActionRole);
+    const QList<QAbstractButton *> buttons = box->buttons();
+    box->setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
+    box->setEscapeButton(buttons.last());
+    FitTitle(*box);
+    return box;
+}
+
+int MessageBox::AskChoice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &answers)
+{
+    const auto box = CreateChoice(parent, prompt, title, answers);
+    box->exec();
+    const qsizetype chosen = box->buttons().indexOf(box->clickedButton());
+    return int(chosen < 0 ? answers.size() - 1 : chosen);
+}
+
 void MessageBox::ShowError(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);

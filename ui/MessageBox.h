@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -17,6 +17,8 @@ public:
     using Ask = std::function<bool(const QString &prompt, const QString &title)>;
     // Stands for ShowError.
     using Tell = std::function<void(const QString &title, const QString &text)>;
+    // Stands for AskChoice: the position of the chosen answer.
+    using Choose = std::function<int(const QString &prompt, const QString &title, const QStringList &answers)>;
 
     // The Yes/No question as it is shown: prompt, title, Yes and No labelled
     // as on Simplified Chinese systems, Yes the default, no icon, modal to
@@ -26,6 +28,13 @@ public:
 
     // True only when the user chose Yes; Esc or closing the box is No.
     static bool AskYesNo(QWidget *parent, const QString &prompt, const QString &title);
+
+    // A question with several answers, in their order, the first the default
+    // and the last what Esc or closing the box chooses; otherwise like the
+    // Yes/No question.
+    static std::unique_ptr<QMessageBox> CreateChoice(QWidget *parent, const QString &prompt, const QString &title,
+                                                     const QStringList &answers);
+    static int AskChoice(QWidget *parent, const QString &prompt, const QString &title, const QStringList &answers);
 
     static void ShowError(QWidget *parent, const QString &title, const QString &text);
 

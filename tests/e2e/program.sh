@@ -67,6 +67,16 @@ restore Return
 save alt+y
 saved "'" "*" % and exec insert select delete updata count chr mid
 
+# Another operator saves first: the question after Yes, answered with Enter, merges.
+gbk "'" "*" % and exec insert select delete updata count chr theirs >$WORKING
+add_dialog
+type_in "$DIALOG" mine
+keys "$DIALOG" Tab Return
+gone "$DIALOG"
+save Return
+SHOT=changed answer "$MAIN" "$CAPTION" Return
+saved "'" "*" % and exec insert select delete updata count chr theirs mine
+
 # With the dialog open, closing the main window ends the program once the dialog closes.
 add_dialog
 close_window "$MAIN"

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "KeywordMerge.h"
+
+#include <QString>
+
+// The line a save leaves in the system log, so that operators who share one
+// list can tell who changed what. Sending it never fails a save: where the
+// log is unavailable, nothing is written.
+class SaveRecord
+{
+public:
+    enum class Result { Saved, Failed, Cancelled };
+
+    Result result = Result::Failed;
+    QString workingPath;
+    QString publishedPath;
+    bool workingWritten = false;
+    bool publishedWritten = false;
+    bool counted = false;          // whether changes were worked out
+    KeywordMerge::Changes changes; // against the working copy as the save found it
+    QString reason;                // why it failed
+
+    // Everything but who saved, as key=value pairs that stay the same from
+    // one version to the next.
+    QString Line() const;
+
+    // Adds who saved and hands the line to the system log.
+    void Send() const;
+    // The system log unless changed; tests name a log of their own, an empty
+    // name none at all.
+    static void SetDestination(const QString &destination);
+};
