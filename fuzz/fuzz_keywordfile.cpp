@@ -31,7 +31,8 @@ QString Gbk(const QByteArray &bytes, bool *ok)
 {
     QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
     const QString text = decoder.decode(bytes);
-    *ok = !decoder.hasError();
+    // 0xFF is no GBK character, though ICU reads it as the private-use U+F8F5.
+    *ok = !decoder.hasError() && !bytes.contains('\xFF');
     return text;
 }
 

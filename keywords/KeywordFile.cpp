@@ -1,31 +1,28 @@
 #include "KeywordFile.h"
 
+#include "Gbk.h"
+
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace {
 
-constexpr const char *Codec = "GBK";
 constexpr QByteArrayView Utf8Mark("\xEF\xBB\xBF");
 
-// Stateless: a lead byte at the very end must count as an error rather than
-// wait for a trail byte that never comes.
-constexpr QStringConverter::Flags ConverterFlags = QStringConverter::Flag::Stateless;
-
-bool Decodes(QByteArrayView bytes, QString *text = nullptr, const char *codec = Codec)
+bool Decodes(QByteArrayView bytes)
 {
-    QStringDecoder decoder(codec, ConverterFlags);
-    QString decoded = decoder.decode(bytes);
-    if (text)
-        *text = std::move(decoded);
-    return !decoder.hasError();
+    QString text;
+    return Gbk::Decode(bytes, &text);
 }
 
 // "锘" followed by some characters is GBK that begins with the same three
 // bytes as the UTF-8 mark, so only a whole file that is UTF-8 counts as one.
 bool IsUtf8WithMark(QByteArrayView bytes)
 {
-    return bytes.startsWith(Utf8Mark) && Decodes(bytes.sliced(Utf8Mark.size()), nullptr, "UTF-8");
+    if (!bytes.startsWith(Utf8Mark))
+        return false;
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = utf8.decode(bytes.sliced(Utf8Mark.size())); // decodes only once made a string
+    return !utf8.hasError();
 }
 
 // Calls lineFound(line) for each line, ended by CR LF, a lone CR or a lone LF.
@@ -53,10 +50,8 @@ bool EncodeFaithfully(const QString &text, QByteArray *bytes)
 {
     if (!QStringView(text).isValidUtf16())
         return false;
-    QStringEncoder encoder(Codec, ConverterFlags);
-    *bytes = encoder.encode(text);
     QString back;
-    return !encoder.hasError() && Decodes(*bytes, &back) && back == text;
+    return Gbk::Encode(text, bytes) && Gbk::Decode(*bytes, &back) && back == text;
 }
 
 bool HasLineBreak(const QString &text)
@@ -85,7 +80,7 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
     }
 
     QString text;
-    if (!Decodes(bytes, &text)) {
+    if (!Gbk::Decode(bytes, &text)) {
         // GBK trail bytes never take the values of CR or LF, so the raw
         // bytes split into the same lines as the text would.
         result.ok = false;

@@ -8,33 +8,12 @@
 #include "SaveRecord.h"
 #include "SystemReason.h"
 
-#include <QFile>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 using Cause = SafeFile::Cause;
 using Step = SafeFile::Step;
 
 const QString NothingChanged = QStringLiteral("工作副本和发布副本都没有改动。");
-
-QString UserName(uid_t user)
-{
-    const struct passwd *account = ::getpwuid(user);
-    return account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
-}
-
-QString GroupName(gid_t group)
-{
-    const struct group *entry = ::getgrgid(group);
-    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(group);
-}
 
 // Shows a keyword in a one-line message, line breaks included, a long one cut.
 QString Quoted(QString keyword)
@@ -46,46 +25,10 @@ QString Quoted(QString keyword)
     return QStringLiteral("“%1”").arg(keyword);
 }
 
-// Why a step on one copy failed, in words the user can act on.
+// Why a step on one copy failed, in the platform's own terms.
 QString Explain(const SafeFile::Error &e)
 {
-    const QString me = UserName(::geteuid());
-    switch (e.cause) {
-    case Cause::ForeignLink:
-        return QStringLiteral("%1 是用户 %2 的符号链接。为安全起见，本程序只跟随属于 root "
-                              "或你自己（%3）的链接，所以没有读取或写入任何文件。请管理员检查这个链接")
-            .arg(e.path, UserName(e.owner), me);
-    case Cause::NotAFile:
-        return QStringLiteral("%1 不是普通文件").arg(e.path);
-    case Cause::NarrowsReaders:
-        return QStringLiteral("%1 只允许用户 %2 和组 %3 读取（权限 %4）。以你（%5）的身份保存后，"
-                              "新文件不能再属于它们，原来能读它的用户（例如 Web 服务器）会读不到。"
-                              "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
-            .arg(e.path, UserName(e.owner), GroupName(e.group),
-                 QString::number(e.mode, 8).rightJustified(4, u'0'), me);
-    case Cause::System:
-    case Cause::Changed:
-        break;
-    }
-    if (e.step == Step::Reach && e.code == ENOTDIR)
-        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
-    if (e.step == Step::Reach && e.code == ENOENT)
-        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
-    if (e.step == Step::Create && (e.code == EACCES || e.code == EPERM)) {
-        const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
-        if (e.mode & S_IWGRP)
-            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“adduser %2 %1”，"
-                                           "你重新登录后即可保存")
-                                .arg(GroupName(e.group), me);
-        return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
-    }
-    if (e.step == Step::Create)
-        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
-    if (e.step == Step::Rename && e.code == EBUSY)
-        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。"
-                              "请改为挂载它所在的文件夹")
-            .arg(e.path);
-    return SystemReason(e.code);
+    return SafeFile::Explain(e);
 }
 
 QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Error &e)
@@ -99,7 +42,7 @@ QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Er
 bool ReadNow(const SafeFile &file, QByteArray *bytes, bool *exists, SafeFile::Error *failure)
 {
     *exists = file.Read(bytes, failure);
-    return *exists || (failure->step == Step::Read && failure->code == ENOENT);
+    return *exists || (failure->step == Step::Read && SafeFile::Missing(*failure));
 }
 
 } // namespace
@@ -136,26 +79,11 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
 
 bool EnsureFilterDirectory(const Locations &locations, QString *error)
 {
-    const QByteArray path = QFile::encodeName(locations.filterDirectory);
-    struct stat st;
-    if (::lstat(path.constData(), &st) == 0)
+    SafeFile::Error failure;
+    if (SafeFile::MakeFolder(locations.filterDirectory, &failure))
         return true;
-    // 0755 whatever the umask: the web-server filter runs as another user.
-    int fd = -1;
-    if (::mkdir(path.constData(), 0755) != 0
-        || (fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) < 0
-        || ::fchmod(fd, 0755) != 0) {
-        const int code = errno;
-        *error = QStringLiteral("无法创建过滤目录 %1：%2。").arg(locations.filterDirectory, SystemReason(code));
-        if (code == EACCES || code == EPERM || code == EROFS)
-            *error += QStringLiteral("请由管理员（root）启动一次本程序，或安装本程序的软件包，"
-                                     "它们会创建这个文件夹。");
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
+    *error = QStringLiteral("无法创建过滤目录 %1：%2。").arg(locations.filterDirectory, Explain(failure));
+    return false;
 }
 
 bool RunStartUp(const Locations &locations, KeywordList &list, QString *error, LastSeen *seen)

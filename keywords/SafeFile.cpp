@@ -1,5 +1,7 @@
 #include "SafeFile.h"
 
+#include "SystemReason.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -45,14 +47,26 @@ private:
     int m_fd;
 };
 
+QString UserName(uid_t user)
+{
+    const struct passwd *account = ::getpwuid(user);
+    return account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
+}
+
+QString GroupName(gid_t group)
+{
+    const struct group *entry = ::getgrgid(group);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(group);
+}
+
 bool Fail(SafeFile::Error *error, SafeFile::Step step, int code, const QString &path,
           SafeFile::Cause cause = SafeFile::Cause::System, const struct stat *at = nullptr)
 {
-    *error = {step, cause, code, QDir::cleanPath(path), 0, 0, 0};
+    *error = {step, cause, code, QDir::cleanPath(path), {}, {}, 0};
     if (at) {
-        error->owner = at->st_uid;
-        error->group = at->st_gid;
-        error->mode = at->st_mode & 07777;
+        error->owner = UserName(at->st_uid);
+        error->group = GroupName(at->st_gid);
+        error->mode = int(at->st_mode & 07777);
     }
     return false;
 }
@@ -95,16 +109,23 @@ QByteArray ProcPath(int fd)
 
 } // namespace
 
+struct SafeFile::Held
+{
+    Descriptor folder; // O_PATH descriptor of the folder that holds the file
+    QByteArray name;
+    bool exists = false;
+    uid_t owner = 0;
+    gid_t group = 0;
+    mode_t mode = 0644;
+    QByteArray acl; // the POSIX access ACL as stored, empty when none
+};
+
 SafeFile::SafeFile(const QString &path)
-    : m_path(path)
+    : m_path(path), m_held(std::make_unique<Held>())
 {
 }
 
-SafeFile::~SafeFile()
-{
-    if (m_folder >= 0)
-        ::close(m_folder);
-}
+SafeFile::~SafeFile() = default;
 
 bool SafeFile::Reach(Error *error)
 {
@@ -143,8 +164,8 @@ bool SafeFile::Reach(Error *error)
                 folderPath = QStringLiteral("/");
             }
         } else if (pending.isEmpty()) {
-            m_folder = folder.release();
-            m_name = part;
+            m_held->folder.reset(folder.release());
+            m_held->name = part;
             m_folderPath = folderPath;
             return true;
         } else if (!S_ISDIR(st.st_mode)) {
@@ -159,7 +180,7 @@ bool SafeFile::Reach(Error *error)
 
 bool SafeFile::Read(QByteArray *bytes, Error *error) const
 {
-    Descriptor file(::openat(m_folder, m_name.constData(),
+    Descriptor file(::openat(m_held->folder.get(), m_held->name.constData(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (!file.ok() || ::fstat(file.get(), &st) != 0)
@@ -190,9 +211,10 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
 
 bool SafeFile::Inspect(Error *error)
 {
-    m_exists = false;
-    m_acl.clear();
-    Descriptor old(::openat(m_folder, m_name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    Held &held = *m_held;
+    held.exists = false;
+    held.acl.clear();
+    Descriptor old(::openat(m_held->folder.get(), m_held->name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
     if (!old.ok() && errno == ENOENT)
         return true;
@@ -209,28 +231,29 @@ bool SafeFile::Inspect(Error *error)
     const QByteArray proc = ProcPath(old.get());
     ssize_t size = ::getxattr(proc.constData(), AclName, nullptr, 0);
     if (size > 0) {
-        m_acl.resize(size);
-        size = ::getxattr(proc.constData(), AclName, m_acl.data(), size_t(size));
+        held.acl.resize(size);
+        size = ::getxattr(proc.constData(), AclName, held.acl.data(), size_t(size));
     }
     if (size < 0 && errno != ENODATA && errno != ENOTSUP)
         return Fail(error, Step::Inspect, errno, m_path);
-    m_acl.truncate(qMax<ssize_t>(size, 0));
-    m_exists = true;
-    m_owner = st.st_uid;
-    m_group = st.st_gid;
-    m_mode = st.st_mode & 07777;
+    held.acl.truncate(qMax<ssize_t>(size, 0));
+    held.exists = true;
+    held.owner = st.st_uid;
+    held.group = st.st_gid;
+    held.mode = st.st_mode & 07777;
     return true;
 }
 
 bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
-    Descriptor folder(::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Held &held = *m_held;
+    Descriptor folder(::openat(held.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat folderStat;
     if (!folder.ok() || ::fstat(folder.get(), &folderStat) != 0)
         return Fail(error, Step::Create, errno, m_folderPath);
-    RemoveLeftovers(folder.get());
+    RemoveLeftovers();
 
-    const QByteArray temporary = '.' + m_name + '.' + QByteArray::number(::getpid()) + ".tmp";
+    const QByteArray temporary = '.' + held.name + '.' + QByteArray::number(::getpid()) + ".tmp";
     Descriptor file(::openat(folder.get(), temporary.constData(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.ok())
@@ -250,14 +273,14 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
     // Owner and group where this process may set them, else the group alone
     // where it may; Inspect has refused the cases where what it may not set
     // would shut a reader out.
-    if (!m_exists || ::fchown(file.get(), m_owner, m_group) != 0)
-        std::ignore = ::fchown(file.get(), uid_t(-1), m_exists ? m_group : folderStat.st_gid);
+    if (!held.exists || ::fchown(file.get(), held.owner, held.group) != 0)
+        std::ignore = ::fchown(file.get(), uid_t(-1), held.exists ? held.group : folderStat.st_gid);
     // The ACL before the mode: each sets the group bits from the other.
-    if (!m_acl.isEmpty() ? ::fsetxattr(file.get(), AclName, m_acl.constData(), size_t(m_acl.size()), 0) != 0
-                         : m_exists && ::fremovexattr(file.get(), AclName) != 0 && errno != ENODATA
-                               && errno != ENOTSUP)
+    if (!held.acl.isEmpty() ? ::fsetxattr(file.get(), AclName, held.acl.constData(), size_t(held.acl.size()), 0) != 0
+                            : held.exists && ::fremovexattr(file.get(), AclName) != 0 && errno != ENODATA
+                                  && errno != ENOTSUP)
         return abandon(Step::Write);
-    if (::fchmod(file.get(), m_exists ? m_mode : 0644) != 0 || ::fsync(file.get()) != 0)
+    if (::fchmod(file.get(), held.exists ? held.mode : 0644) != 0 || ::fsync(file.get()) != 0)
         return abandon(Step::Write);
     // Two saves that both check hold the lock in turn, so neither renames over
     // what the other's check did not see. A file system without locks still saves.
@@ -268,7 +291,7 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
             return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
         }
     }
-    if (::renameat(folder.get(), temporary.constData(), folder.get(), m_name.constData()) != 0)
+    if (::renameat(folder.get(), temporary.constData(), folder.get(), held.name.constData()) != 0)
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)
         return Fail(error, Step::Confirm, errno, m_folderPath);
@@ -277,12 +300,12 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
 
 // A save killed midway leaves its new file behind under a name that holds its
 // process id; once that process is gone, nobody will finish it.
-void SafeFile::RemoveLeftovers(int folder) const
+void SafeFile::RemoveLeftovers() const
 {
-    DIR *entries = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *entries = ::fdopendir(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!entries)
         return;
-    const QByteArray prefix = '.' + m_name + '.';
+    const QByteArray prefix = '.' + m_held->name + '.';
     while (const struct dirent *entry = ::readdir(entries)) {
         const QByteArray name(entry->d_name);
         if (!name.startsWith(prefix) || !name.endsWith(".tmp"))
@@ -296,4 +319,67 @@ void SafeFile::RemoveLeftovers(int folder) const
             ::unlinkat(::dirfd(entries), entry->d_name, 0);
     }
     ::closedir(entries);
+}
+
+bool SafeFile::MakeFolder(const QString &path, Error *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(name.constData(), &st) == 0)
+        return true;
+    // 0755 whatever the umask: the web-server filter runs as another user.
+    Descriptor folder;
+    if (::mkdir(name.constData(), 0755) != 0
+        || (folder.reset(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)), !folder.ok())
+        || ::fchmod(folder.get(), 0755) != 0)
+        return Fail(error, Step::MakeFolder, errno, path);
+    return true;
+}
+
+bool SafeFile::Missing(const Error &e)
+{
+    return e.cause == Cause::System && e.code == ENOENT;
+}
+
+QString SafeFile::Explain(const Error &e)
+{
+    const QString me = UserName(::geteuid());
+    switch (e.cause) {
+    case Cause::ForeignLink:
+        return QStringLiteral("%1 是用户 %2 的符号链接。为安全起见，本程序只跟随属于 root "
+                              "或你自己（%3）的链接，所以没有读取或写入任何文件。请管理员检查这个链接")
+            .arg(e.path, e.owner, me);
+    case Cause::NotAFile:
+        return QStringLiteral("%1 不是普通文件").arg(e.path);
+    case Cause::NarrowsReaders:
+        return QStringLiteral("%1 只允许用户 %2 和组 %3 读取（权限 %4）。以你（%5）的身份保存后，"
+                              "新文件不能再属于它们，原来能读它的用户（例如 Web 服务器）会读不到。"
+                              "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
+            .arg(e.path, e.owner, e.group, QString::number(e.mode, 8).rightJustified(4, u'0'), me);
+    case Cause::System:
+    case Cause::Changed:
+        break;
+    }
+    if (e.step == Step::Reach && e.code == ENOTDIR)
+        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
+    if (e.step == Step::Reach && e.code == ENOENT)
+        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
+    if (e.step == Step::Create && (e.code == EACCES || e.code == EPERM)) {
+        const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
+        if (e.mode & S_IWGRP)
+            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“adduser %2 %1”，"
+                                           "你重新登录后即可保存")
+                                .arg(e.group, me);
+        return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
+    }
+    if (e.step == Step::Create)
+        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
+    if (e.step == Step::Rename && e.code == EBUSY)
+        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。"
+                              "请改为挂载它所在的文件夹")
+            .arg(e.path);
+    if (e.step == Step::MakeFolder && (e.code == EACCES || e.code == EPERM || e.code == EROFS))
+        return SystemReason(e.code)
+               + QStringLiteral("。请由管理员（root）启动一次本程序，或安装本程序的软件包，它们会创建这个文件夹");
+    return SystemReason(e.code);
 }

@@ -4,16 +4,16 @@
 #include <QString>
 
 #include <functional>
-
-#include <sys/types.h>
+#include <memory>
 
 // One copy of the keyword file, reached and replaced in folders that other
 // people can write to without ever being led to a file the user running the
 // program could not reach otherwise.
 //
-// A symbolic link on the way is followed only when it belongs to root or to
-// that user, as the kernel does in shared sticky folders; anything found is
-// opened through the descriptors of what was checked, so a link swapped in
+// A link on the way (a symbolic link, or on Windows a junction too) is
+// followed only when it belongs to root (on Windows to Administrators or
+// SYSTEM) or to that user, as the kernel does in shared sticky folders;
+// anything found is opened through what was checked, so a link swapped in
 // afterwards is not followed either. A replacement is a new file in the same
 // folder that takes the old name in one rename: readers and a crash see the
 // whole old file or the whole new one, and a link planted at the name is
@@ -29,9 +29,10 @@ public:
         Write,
         Rename,
         Confirm, // the folder's sync: the copy was replaced, but is not known to be on disk
+        MakeFolder,
     };
     enum class Cause {
-        System,         // errno in code
+        System,         // the system's error code in code: errno, or GetLastError() on Windows
         ForeignLink,    // a link of another user, not followed
         NotAFile,       // a device, a pipe or a socket
         NarrowsReaders, // the replacement would shut out someone who reads it now
@@ -42,10 +43,10 @@ public:
         Step step = Step::Reach;
         Cause cause = Cause::System;
         int code = 0;
-        QString path;    // what failed: a link, a folder or the file
-        uid_t owner = 0; // of the link, the folder or the file at fault
-        gid_t group = 0;
-        mode_t mode = 0;
+        QString path;  // what failed: a link, a folder or the file
+        QString owner; // of the link, the folder or the file at fault, by name
+        QString group; // its group, where the system has one
+        int mode = 0;  // its permission bits, where the system has them
     };
 
     explicit SafeFile(const QString &path);
@@ -60,7 +61,9 @@ public:
     // a replacement that would lock out someone who can read it now.
     bool Inspect(Error *error);
     // The new file takes over exactly what Inspect noted, where the process
-    // may set it; a new file is 0644 and takes the folder's group. Earlier
+    // may set it; a new file is 0644 and takes the folder's group. On Windows
+    // the system carries the old file's ACL, owner and attributes over, or
+    // refuses, and a new file takes the folder's inherited ACL. Earlier
     // saves' leftovers whose process is gone are removed first. When given,
     // unchanged is asked once the new file is whole, just before the rename,
     // with the folder locked against other replacements that lock it too: on
@@ -69,16 +72,20 @@ public:
 
     QString FolderPath() const { return m_folderPath; }
 
+    // Creates the folder when nothing of that name exists; anything already
+    // there, even a plain file, is left alone.
+    static bool MakeFolder(const QString &path, Error *error);
+
+    // Why a step failed, in words the user can act on.
+    static QString Explain(const Error &error);
+    // Whether it failed because what it looked for is not there.
+    static bool Missing(const Error &error);
+
 private:
-    void RemoveLeftovers(int folder) const;
+    struct Held; // what the platform keeps between the steps
+    void RemoveLeftovers() const;
 
     QString m_path;
-    int m_folder = -1; // O_PATH descriptor of the folder that holds the file
-    QByteArray m_name;
     QString m_folderPath;
-    bool m_exists = false;
-    uid_t m_owner = 0;
-    gid_t m_group = 0;
-    mode_t m_mode = 0644;
-    QByteArray m_acl; // the POSIX access ACL as stored, empty when none
+    std::unique_ptr<Held> m_held;
 };

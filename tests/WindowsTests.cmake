@@ -17,7 +17,8 @@ set(wine_env
     "WINEDEBUG=-all"
     # No Mono or Gecko installer dialogs while the prefix is made.
     "WINEDLLOVERRIDES=mscoree,mshtml="
-    "WINEPATH=Z:${qt_bin};Z:${runtime_bin};Z:/usr/x86_64-w64-mingw32/lib"
+    # One variable: its separators must not split the list.
+    "WINEPATH=Z:${qt_bin}\\;Z:${runtime_bin}\\;Z:/usr/x86_64-w64-mingw32/lib"
     "QT_PLUGIN_PATH=Z:${qt_plugins}"
     "QT_QPA_PLATFORM=offscreen")
 
