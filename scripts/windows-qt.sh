@@ -9,7 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 . scripts/windows-env.sh
 
-options="shared;no-icu;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
+options="shared;no-icu;windows-gl-guard;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
 stamp="$VANTREL_WINQT/vantrel-stamp"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$QT_DEB_VERSION $options" ]; then
     echo "$VANTREL_WINQT"
@@ -33,6 +33,10 @@ rm -rf "$work"
 mkdir -p "$work"
 (cd "$work" && apt-get source -qq --download-only "qt6-base=$QT_DEB_VERSION" >/dev/null \
     && dpkg-source --no-check -x ./*.dsc src >/dev/null)
+# Qt 6.4.2's windows platform plugin reaches for the dynamic OpenGL loader
+# even when OpenGL is off, and then does not compile.
+sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+    "$work/src/src/plugins/platforms/windows/qwindowswindow.cpp"
 
 cmake -S "$work/src" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
