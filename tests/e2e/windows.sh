@@ -17,6 +17,8 @@ if [ -z "${E2E_SCREEN:-}" ]; then
     E2E_SCREEN=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 export LC_ALL=C.UTF-8
+# The installed program must find everything it loads in its own folder.
+unset WINEPATH
 openbox >/dev/null 2>&1 &
 until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
 
