@@ -1,5 +1,5 @@
-# Shared by the end-to-end scenarios. A scenario sources this file and calls
-# enter "$@" first: that runs the scenario again in a private root (an overlay
+# Shared by the end-to-end scenarios. A scenario on Linux sources this file and
+# calls enter "$@" first: that runs the scenario again in a private root (an overlay
 # over "/" in a mount namespace of its own, so nothing it writes outlives it,
 # the machine's /tarnwick included) on a virtual screen with a window manager.
 set -eu${E2E_TRACE:+x}
@@ -32,9 +32,10 @@ enter() {
     until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
 }
 
-# window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting for it.
+# window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting
+# for it ($WAIT_TENTHS tenths of a second, 200 unless set).
 window() {
-    for _ in $(seq 200); do
+    for _ in $(seq "${WAIT_TENTHS:-200}"); do
         w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1) || true
         [ -z "$w" ] || { echo "$w"; return; }
         sleep 0.1

@@ -5,12 +5,10 @@
 # keyword added and saved with real input, then a silent uninstall. Runs in
 # the Wine prefix of the build's tests, whose C: drive is a folder of the
 # build: the machine's own /tarnwick is never touched.
-set -eu${E2E_TRACE:+x}
-CAPTION="Vantrel 通用防注入过滤器"
-export OUT=${E2E_OUT:-/tmp/vantrel-e2e}
+. "$(dirname "$0")/lib.sh"
 mkdir -p "$OUT"
-fail() { echo "FAIL: $*" >&2; import -window root "$OUT/windows-failure.png" 2>/dev/null || true; exit 1; }
-skip() { echo "SKIP: $*"; exit 77; }
+# Wine is slow to show its first window.
+WAIT_TENTHS=300
 
 [ -d "${WINEPREFIX:-}/drive_c" ] || skip "no Wine prefix in \$WINEPREFIX"
 if [ -z "${E2E_SCREEN:-}" ]; then
@@ -28,18 +26,6 @@ LIST="$C/ProgramData/Vantrel Filter/inject.txt"
 PUBLISHED="$C/tarnwick/inject.txt"
 SHORTCUT="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$CAPTION.lnk"
 DEFAULTS="$(dirname "$0")/../../data/inject.txt"
-
-window() {
-    for _ in $(seq 300); do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1) || true
-        [ -z "$w" ] || { echo "$w"; return; }
-        sleep 0.1
-    done
-    fail "no window \"$1\" appeared"
-}
-keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 100 "$@"; }
-click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" click 1; }
-gbk() { for l in "$@"; do printf '%s\r\n' "$l"; done | iconv -f UTF-8 -t GBK; }
 
 # Install. A CJK font that the program's fallbacks find, as on a Chinese Windows.
 for face in SimSun "Microsoft YaHei"; do
