@@ -209,7 +209,8 @@ int MemoryChild(const QString &directory, const QString &kind)
 {
     const Locations store = StoreIn(directory + QStringLiteral("/store"));
     const Locations warm = StoreIn(directory + QStringLiteral("/warm-") + kind);
-    WriteFile(warm.workingCopy, QByteArray("select\r\n\xb9\xdc\xc0\xed\xd4\xb1\r\n"));
+    if (!WriteKeywords(warm.workingCopy, {QStringLiteral("select"), QStringLiteral("管理员")}))
+        Die(QStringLiteral("cannot write %1").arg(warm.workingCopy));
     QString error;
     {
         KeywordList list;
