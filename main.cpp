@@ -10,7 +10,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel-filter.xpm")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel-filter.png")));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.vantrel.filter"));
 
     // Qt's own texts (a text box's context menu) in the interface's language.

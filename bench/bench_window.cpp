@@ -4,14 +4,10 @@
 //   bench_window bare               a bare window with an empty list view
 //   bench_window form DIRECTORY     the main window on DIRECTORY/inject.txt
 #include "BenchSupport.h"
-#include "Form1.h"
-#include "KeywordFile.h"
-#include "MessageBox.h"
+#include "TestFiles.h"
+#include "TestWindow.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QHeaderView>
 #include <QProcess>
 #include <QPushButton>
@@ -46,9 +42,8 @@ int ShowUntilPainted(QWidget &window)
     return QApplication::exec();
 }
 
-int RunBare(int argc, char *argv[])
+int RunBare()
 {
-    QApplication app(argc, argv);
     QWidget window;
     window.setFixedSize(413, 270);
     // An empty list view in report layout still shows its column heading,
@@ -62,12 +57,9 @@ int RunBare(int argc, char *argv[])
     return ShowUntilPainted(window);
 }
 
-int RunForm(int argc, char *argv[], const QString &directory)
+int RunForm(const QString &directory)
 {
-    QApplication app(argc, argv);
-    const Locations at{directory + "/inject.txt", directory + "/tarnwick", directory + "/tarnwick/inject.txt"};
-    MessageBox::SetNextAnswers({}); // a failed start prints its error and shows no box
-    auto window = Form1::Start(at);
+    auto window = StartWindow(directory);
     return window ? ShowUntilPainted(*window) : 1;
 }
 
@@ -97,19 +89,16 @@ double RunMs(const QString &program, const QStringList &args)
     return ms;
 }
 
-int RunTable(int argc, char *argv[])
+int RunTable()
 {
-    QApplication app(argc, argv);
     const QString self = QCoreApplication::applicationFilePath();
     QTemporaryDir dir;
     std::printf("Start-up to the first paint of the main window, against a bare window with an\n"
                 "empty list view; runs of the two alternate, median of 21 (7 for a million)\n");
     std::printf("  %-10s %10s %10s %10s %8s\n", "keywords", "bare ms", "window ms", "ratio", "target");
     for (const int count : {12, 10000, 100000, 1000000}) {
-        QFile file(dir.filePath("inject.txt"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(KeywordFile::Encode(Keywords(count)).bytes) < 0)
+        if (!WriteKeywords(WindowLocations(dir.path()).workingCopy, Keywords(count)))
             return 1;
-        file.close();
         QList<double> bare, form;
         for (int run = 0; run < (count >= 1000000 ? 7 : 21); ++run) {
             bare << RunMs(self, {"bare"});
@@ -121,9 +110,7 @@ int RunTable(int argc, char *argv[])
     }
 
     // Responsiveness with a million rows, in this process.
-    const Locations at{dir.filePath("inject.txt"), dir.filePath("tarnwick"), dir.filePath("tarnwick/inject.txt")};
-    MessageBox::SetNextAnswers({});
-    auto window = Form1::Start(at);
+    auto window = StartWindow(dir.path());
     if (!window)
         return 1;
     window->show();
@@ -161,16 +148,13 @@ int RunTable(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    const QStringList args = [&] {
-        QStringList list;
-        for (int i = 1; i < argc; ++i)
-            list << QString::fromLocal8Bit(argv[i]);
-        return list;
-    }();
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
     if (args.value(0) == "bare")
-        return RunBare(argc, argv);
+        return RunBare();
     if (args.value(0) == "form" && args.size() == 2)
-        return RunForm(argc, argv, args.at(1));
-    return RunTable(argc, argv);
+        return RunForm(args.at(1));
+    return RunTable();
 }

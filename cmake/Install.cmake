@@ -28,20 +28,12 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/com.vantrel.filter.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES data/com.vantrel.filter.metainfo.xml DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
-# One design: every size is rendered from the SVG, when the package is made:
-# a developer's build needs neither rsvg-convert nor the time.
-find_program(RSVG_CONVERT rsvg-convert)
-if(NOT RSVG_CONVERT)
-    set(RSVG_CONVERT rsvg-convert) # the package target then says it is missing
-endif()
+# Every size is rendered when the package is made: a developer's build does
+# not wait for them.
 set(_icons "")
 foreach(size 16 24 32 48 64 128 256)
     set(_png "${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/vantrel-filter.png")
-    add_custom_command(OUTPUT "${_png}"
-        COMMAND ${CMAKE_COMMAND} -E make_directory icons/${size}x${size}
-        COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o "${_png}"
-            "${CMAKE_CURRENT_SOURCE_DIR}/data/vantrel-filter.svg"
-        DEPENDS data/vantrel-filter.svg VERBATIM)
+    vantrel_render_icon("${_png}" ${size})
     install(FILES "${_png}" DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
     list(APPEND _icons "${_png}")
 endforeach()

@@ -6,19 +6,15 @@ find_package(Qt6 REQUIRED COMPONENTS Gui)
 
 # The program file's own icon, for Explorer and the Start menu: the same
 # design as the window's, rendered from the SVG at the sizes Windows shows.
-find_program(RSVG_CONVERT rsvg-convert REQUIRED)
-find_program(MAGICK_CONVERT convert REQUIRED)
 set(VANTREL_ICO "${PROJECT_BINARY_DIR}/vantrel-filter.ico")
 set(_ico "${VANTREL_ICO}")
-set(_render "")
 set(_pngs "")
 foreach(size 16 32 48 256)
-    list(APPEND _render COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o icon-${size}.png
-        "${PROJECT_SOURCE_DIR}/data/vantrel-filter.svg")
-    list(APPEND _pngs icon-${size}.png)
+    vantrel_render_icon("${PROJECT_BINARY_DIR}/ico/${size}.png" ${size})
+    list(APPEND _pngs "${PROJECT_BINARY_DIR}/ico/${size}.png")
 endforeach()
-add_custom_command(OUTPUT "${_ico}" ${_render} COMMAND ${MAGICK_CONVERT} ${_pngs} "${_ico}"
-    DEPENDS data/vantrel-filter.svg WORKING_DIRECTORY "${PROJECT_BINARY_DIR}" VERBATIM)
+add_custom_command(OUTPUT "${_ico}" COMMAND ${MAGICK_CONVERT} ${_pngs} "${_ico}"
+    DEPENDS ${_pngs} VERBATIM)
 file(WRITE "${PROJECT_BINARY_DIR}/vantrel-filter.rc" "1 ICON \"${_ico}\"\n")
 set_source_files_properties("${PROJECT_BINARY_DIR}/vantrel-filter.rc" PROPERTIES OBJECT_DEPENDS "${_ico}")
 target_sources(vantrel-filter PRIVATE "${PROJECT_BINARY_DIR}/vantrel-filter.rc")

@@ -1,5 +1,10 @@
 #pragma once
 
+// Files for the tests and the benchmarks, on the keyword store and Qt Core
+// only.
+
+#include "KeywordFile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -13,6 +18,13 @@ inline QByteArray ReadAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+// A keyword file as the program writes it; false when it cannot hold them.
+[[nodiscard]] inline bool WriteKeywords(const QString &path, const QStringList &keywords)
+{
+    const KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
+    return encoded.fault == KeywordFile::Fault::None && WriteAll(path, encoded.bytes);
 }
 
 // Everything in a directory, hidden temporary files included.

@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 #include "SaveRecord.h"
 #include "TestFiles.h"
+#include "TestWindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -18,11 +19,9 @@ class TestForm1 : public QObject
     QTemporaryDir m_dir;
     std::unique_ptr<Form1> m_window;
 
-    static QByteArray file(const QStringList &keywords) { return (keywords.join("\r\n") + "\r\n").toLatin1(); }
     bool start(const QStringList &keywords)
     {
-        const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
-        if (!WriteAll(at.workingCopy, file(keywords)) || !(m_window = Form1::Start(at)))
+        if (!WriteKeywords(m_dir.filePath("inject.txt"), keywords) || !(m_window = StartWindow(m_dir.path())))
             return false;
         m_window->show();
         m_window->activateWindow();
@@ -59,7 +58,7 @@ class TestForm1 : public QObject
                 if ((done = typed()))
                     typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click();
             }
-            else if (verb == "theirs") done = WriteAll(m_dir.filePath("inject.txt"), file(text.split(' ')));
+            else if (verb == "theirs") done = WriteKeywords(m_dir.filePath("inject.txt"), text.split(' '));
             else if (verb == "dialog") done = typed() && typed()->text() == text;
             else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
             else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
@@ -67,7 +66,7 @@ class TestForm1 : public QObject
             else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());
             else if (verb == "dialogs")
                 done = std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }) == text.toInt();
-            else if (verb == "saved") done = ReadAll(m_dir.filePath("inject.txt")) == file(text.split(' '));
+            else if (verb == "saved") done = ReadAll(m_dir.filePath("inject.txt")) == KeywordFile::Encode(text.split(' ')).bytes;
             else if (verb == "edit") {
                 view()->setCurrentIndex(row);
                 QTest::keyClick(view(), Qt::Key_F2);
