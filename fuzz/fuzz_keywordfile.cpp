@@ -1,6 +1,6 @@
-// Any bytes either load as keywords that save as the same list, or are
-// refused naming the first line that is not GBK; and any list that saving
-// accepts loads back equal.
+// Any bytes either load as keywords that save as the same list (unless one
+// holds a NUL, which saving refuses, naming it), or are refused naming the
+// first line that is not GBK; and any list that saving accepts loads back equal.
 
 #include "KeywordFile.h"
 
@@ -52,9 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             firstBad = (Gbk(lines.at(i), &ok), ok) ? 0 : i + 1;
         Expect(decoded.badLine == firstBad && decoded.ok == (firstBad == 0), "wrong line refused as not GBK");
     }
-    Expect(!decoded.ok || (decoded.keywords.size() == lines.size()
-                           && KeywordFile::Encode(decoded.keywords).fault == KeywordFile::Fault::None),
-           "a list that loaded has another length than the file, or cannot be saved");
+    qsizetype firstNul = 0;
+    while (firstNul < lines.size() && !lines.at(firstNul).contains('\0'))
+        ++firstNul;
+    const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
+    const KeywordFile::Fault refused = firstNul < lines.size() ? KeywordFile::Fault::Nul : KeywordFile::Fault::None;
+    Expect(!decoded.ok || (decoded.keywords.size() == lines.size() && saved.fault == refused
+                           && (refused == KeywordFile::Fault::None || saved.badPosition == firstNul + 1)),
+           "a list that loaded has another length than the file, or saving it is refused for another reason");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
     bool ok = true;
