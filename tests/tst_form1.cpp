@@ -21,8 +21,9 @@ class TestForm1 : public QObject
     static QByteArray file(const QStringList &keywords) { return (keywords.join("\r\n") + "\r\n").toLatin1(); }
     bool start(const QStringList &keywords)
     {
-        const Locations at{m_dir.filePath("inject.txt"), m_dir.filePath("tarnwick"), m_dir.filePath("tarnwick/inject.txt")};
-        if (!WriteAll(at.workingCopy, file(keywords)) || !(m_window = Form1::Start(at)))
+        const Locations at = Locations::InRoot(m_dir.path());
+        if (!QDir().mkpath(m_dir.filePath("program")) || !WriteAll(at.workingCopy, file(keywords))
+            || !(m_window = Form1::Start(at)))
             return false;
         m_window->show();
         m_window->activateWindow();
@@ -59,7 +60,7 @@ class TestForm1 : public QObject
                 if ((done = typed()))
                     typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click();
             }
-            else if (verb == "theirs") done = WriteAll(m_dir.filePath("inject.txt"), file(text.split(' ')));
+            else if (verb == "theirs") done = WriteAll(m_dir.filePath("program/inject.txt"), file(text.split(' ')));
             else if (verb == "dialog") done = typed() && typed()->text() == text;
             else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
             else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
@@ -67,7 +68,7 @@ class TestForm1 : public QObject
             else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());
             else if (verb == "dialogs")
                 done = std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }) == text.toInt();
-            else if (verb == "saved") done = ReadAll(m_dir.filePath("inject.txt")) == file(text.split(' '));
+            else if (verb == "saved") done = ReadAll(m_dir.filePath("program/inject.txt")) == file(text.split(' '));
             else if (verb == "edit") {
                 view()->setCurrentIndex(row);
                 QTest::keyClick(view(), Qt::Key_F2);
@@ -133,7 +134,7 @@ private slots:
         row("Edit: longer than the list shows, unchanged", {shown}, {"edit 0 "}, {shown});
         row("Edit: longer than a line edit takes", {lineEdit}, {"edit 0 y"}, {lineEdit + "y"});
         row("Edit: a NUL from the file, unchanged", {nul}, {"edit 0 "}, {nul});
-        const QString changed = Form1::ChangedPrompt(m_dir.filePath("inject.txt"), {{"theirs"}, {}});
+        const QString changed = Form1::ChangedPrompt(m_dir.filePath("program/inject.txt"), {{"theirs"}, {}});
         for (const auto &[answer, after, saved] : {std::tuple{"0", "old theirs mine", "old theirs mine"},
                                                    {"1", "old mine", "old mine"}, {"2", "old mine", "old theirs"}})
             row(qPrintable(QString("Save after another save, answer ") + answer), {"old"},
