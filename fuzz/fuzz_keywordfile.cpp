@@ -6,6 +6,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,13 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             firstBad = (Gbk(lines.at(i), &ok), ok) ? 0 : i + 1;
         Expect(decoded.badLine == firstBad && decoded.ok == (firstBad == 0), "wrong line refused as not GBK");
     }
-    qsizetype firstNul = 0;
-    while (firstNul < lines.size() && !lines.at(firstNul).contains('\0'))
-        ++firstNul;
+    const auto nul = std::find_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) { return line.contains('\0'); });
     const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
-    const KeywordFile::Fault refused = firstNul < lines.size() ? KeywordFile::Fault::Nul : KeywordFile::Fault::None;
-    Expect(!decoded.ok || (decoded.keywords.size() == lines.size() && saved.fault == refused
-                           && (refused == KeywordFile::Fault::None || saved.badPosition == firstNul + 1)),
+    Expect(!decoded.ok || (decoded.keywords.size() == lines.size()
+                           && (nul == lines.cend() ? saved.fault == KeywordFile::Fault::None
+                                                   : saved.fault == KeywordFile::Fault::Nul
+                                                         && saved.badPosition == nul - lines.cbegin() + 1)),
            "a list that loaded has another length than the file, or saving it is refused for another reason");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
