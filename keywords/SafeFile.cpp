@@ -19,6 +19,7 @@
 #include <sys/xattr.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
