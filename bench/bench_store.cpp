@@ -125,10 +125,10 @@ void ReplaceFile(const QString &path, const QByteArray &bytes, bool syncDirector
 
 Locations StoreIn(const QString &directory)
 {
-    QDir().mkpath(directory + QStringLiteral("/program"));
-    QDir().mkpath(directory + QStringLiteral("/filter"));
-    return {directory + QStringLiteral("/program/inject.txt"), directory + QStringLiteral("/filter"),
-            directory + QStringLiteral("/filter/inject.txt")};
+    const Locations at = Locations::InRoot(directory);
+    QDir().mkpath(QFileInfo(at.workingCopy).path());
+    QDir().mkpath(at.filterDirectory);
+    return at;
 }
 
 struct Timing

@@ -2,7 +2,7 @@
 // the same run. Run with QT_QPA_PLATFORM=offscreen.
 //   bench_window                    the whole table (starts itself as children)
 //   bench_window bare               a bare window with an empty list view
-//   bench_window form DIRECTORY     the main window on DIRECTORY/inject.txt
+//   bench_window form DIRECTORY     the main window on DIRECTORY/program/inject.txt
 #include "BenchSupport.h"
 #include "TestFiles.h"
 #include "TestWindow.h"
@@ -97,7 +97,7 @@ int RunTable()
                 "empty list view; runs of the two alternate, median of 21 (7 for a million)\n");
     std::printf("  %-10s %10s %10s %10s %8s\n", "keywords", "bare ms", "window ms", "ratio", "target");
     for (const int count : {12, 10000, 100000, 1000000}) {
-        if (!WriteKeywords(WindowLocations(dir.path()).workingCopy, Keywords(count)))
+        if (!WriteKeywords(Locations::InRoot(dir.path()).workingCopy, Keywords(count)))
             return 1;
         QList<double> bare, form;
         for (int run = 0; run < (count >= 1000000 ? 7 : 21); ++run) {

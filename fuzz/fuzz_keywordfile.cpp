@@ -1,11 +1,12 @@
-// Any bytes either load as keywords that save as the same list, or are
-// refused naming the first line that is not GBK; and any list that saving
-// accepts loads back equal.
+// Any bytes either load as keywords that save as the same list (unless one
+// holds a NUL, which saving refuses, naming it), or are refused naming the
+// first line that is not GBK; and any list that saving accepts loads back equal.
 
 #include "KeywordFile.h"
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,9 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             firstBad = (Gbk(lines.at(i), &ok), ok) ? 0 : i + 1;
         Expect(decoded.badLine == firstBad && decoded.ok == (firstBad == 0), "wrong line refused as not GBK");
     }
+    const auto nul = std::find_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) { return line.contains('\0'); });
+    const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
     Expect(!decoded.ok || (decoded.keywords.size() == lines.size()
-                           && KeywordFile::Encode(decoded.keywords).fault == KeywordFile::Fault::None),
-           "a list that loaded has another length than the file, or cannot be saved");
+                           && (nul == lines.cend() ? saved.fault == KeywordFile::Fault::None
+                                                   : saved.fault == KeywordFile::Fault::Nul
+                                                         && saved.badPosition == nul - lines.cbegin() + 1)),
+           "a list that loaded has another length than the file, or saving it is refused for another reason");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
     bool ok = true;

@@ -54,19 +54,21 @@ bool EncodeFaithfully(const QString &text, QByteArray *bytes)
     return Gbk::Encode(text, bytes) && Gbk::Decode(*bytes, &back) && back == text;
 }
 
-bool HasLineBreak(const QString &text)
+// What the keyword holds that no keyword file may, whatever the code page.
+KeywordFile::Fault ForbiddenCharacter(const QString &keyword)
 {
-    return text.contains(u'\r') || text.contains(u'\n');
+    if (keyword.contains(u'\r') || keyword.contains(u'\n'))
+        return KeywordFile::Fault::LineBreak;
+    if (keyword.contains(QChar(u'\0')))
+        return KeywordFile::Fault::Nul;
+    return KeywordFile::Fault::None;
 }
 
 } // namespace
 
 KeywordFile::Fault KeywordFile::Check(const QString &keyword)
 {
-    if (HasLineBreak(keyword))
-        return Fault::LineBreak;
-    QByteArray bytes;
-    return EncodeFaithfully(keyword, &bytes) ? Fault::None : Fault::Unencodable;
+    return Encode(QStringList{keyword}).fault;
 }
 
 KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
@@ -100,8 +102,8 @@ KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
 {
     Encoded result;
     for (qsizetype i = 0; i < keywords.size(); ++i) {
-        if (HasLineBreak(keywords.at(i))) {
-            result.fault = Fault::LineBreak;
+        result.fault = ForbiddenCharacter(keywords.at(i));
+        if (result.fault != Fault::None) {
             result.badPosition = i + 1;
             return result;
         }
@@ -113,8 +115,8 @@ KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
         result.bytes.clear();
         result.fault = Fault::Unencodable;
         result.badPosition = 1;
-        while (result.badPosition < keywords.size()
-               && Check(keywords.at(result.badPosition - 1)) == Fault::None)
+        QByteArray ignored;
+        while (result.badPosition < keywords.size() && EncodeFaithfully(keywords.at(result.badPosition - 1), &ignored))
             ++result.badPosition;
         return result;
     }

@@ -12,11 +12,12 @@ public:
     enum class Fault {
         None,
         LineBreak,   // would come back as two keywords
+        Nul,         // a filter that reads keywords as C strings would see a shorter one
         Unencodable, // GBK cannot hold it; it would be written as something else
         ReadsAsUtf8, // the saved file would begin with a UTF-8 mark and be refused
     };
 
-    // Whether the keyword alone comes back unchanged after a save and a load.
+    // What saving the keyword alone would refuse, as Encode decides it.
     static Fault Check(const QString &keyword);
 
     struct Decoded
@@ -36,6 +37,6 @@ public:
         Fault fault = Fault::None;
         qsizetype badPosition = 0; // 1-based position of the first keyword at fault
     };
-    // Refuses any list that would not decode back equal.
+    // Refuses any list that would not decode back equal, or holds a NUL.
     static Encoded Encode(const QStringList &keywords);
 };

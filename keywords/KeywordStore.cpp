@@ -15,13 +15,13 @@ using Step = SafeFile::Step;
 
 const QString NothingChanged = QStringLiteral("工作副本和发布副本都没有改动。");
 
-// Shows a keyword in a one-line message, line breaks included, a long one cut.
+// Shows a keyword in a one-line message, line breaks and NULs included, a long one cut.
 QString Quoted(QString keyword)
 {
     constexpr qsizetype Shown = 40;
     if (keyword.size() > Shown)
         keyword = keyword.left(Shown) + u'…';
-    keyword.replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n"));
+    keyword.replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")).replace(QChar(u'\0'), QStringLiteral("\\0"));
     return QStringLiteral("“%1”").arg(keyword);
 }
 
@@ -109,6 +109,9 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
         switch (encoded.fault) {
         case KeywordFile::Fault::LineBreak:
             problem = QStringLiteral("含有换行符");
+            break;
+        case KeywordFile::Fault::Nul:
+            problem = QStringLiteral("含有空字符（NUL）");
             break;
         case KeywordFile::Fault::Unencodable:
             problem = QStringLiteral("含有 GBK 编码无法保存的字符");

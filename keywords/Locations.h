@@ -14,4 +14,13 @@ struct Locations
     // reports it, and "/inject.txt" is always appended, even after a root's
     // trailing separator.
     static Locations ForProgramDirectory(const QString &programDirectory);
+
+    // The same layout under another folder, for tests and benchmarks: the
+    // program in ROOT/program and the filter's folder ROOT/tarnwick. Nothing
+    // is created.
+    static Locations InRoot(const QString &root)
+    {
+        return {root + QStringLiteral("/program/inject.txt"), root + QStringLiteral("/tarnwick"),
+                root + QStringLiteral("/tarnwick/inject.txt")};
+    }
 };

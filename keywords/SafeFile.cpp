@@ -1,5 +1,6 @@
 #include "SafeFile.h"
 
+#include "Accounts.h"
 #include "SystemReason.h"
 
 #include <QDir>
@@ -13,16 +14,16 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
+// As many as the kernel follows in one path lookup before it gives ELOOP.
 constexpr int MaxLinks = 40;
 constexpr char AclName[] = "system.posix_acl_access";
 
@@ -31,8 +32,12 @@ class Descriptor
 public:
     explicit Descriptor(int fd = -1) : m_fd(fd) {}
     ~Descriptor() { reset(); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
+    Descriptor(Descriptor &&other) noexcept : m_fd(other.release()) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
     int get() const { return m_fd; }
     bool ok() const { return m_fd >= 0; }
     int release() { return std::exchange(m_fd, -1); }
@@ -47,16 +52,20 @@ private:
     int m_fd;
 };
 
-QString UserName(uid_t user)
+// A system call again for as long as a signal interrupts it.
+template<typename Call>
+auto Retried(Call &&call)
 {
-    const struct passwd *account = ::getpwuid(user);
-    return account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR)
+            return result;
+    }
 }
 
-QString GroupName(gid_t group)
+Descriptor OpenRoot()
 {
-    const struct group *entry = ::getgrgid(group);
-    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(group);
+    return Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 bool Fail(SafeFile::Error *error, SafeFile::Step step, int code, const QString &path,
@@ -64,27 +73,11 @@ bool Fail(SafeFile::Error *error, SafeFile::Step step, int code, const QString &
 {
     *error = {step, cause, code, QDir::cleanPath(path), {}, {}, 0};
     if (at) {
-        error->owner = UserName(at->st_uid);
-        error->group = GroupName(at->st_gid);
+        error->owner = Accounts::UserName(at->st_uid);
+        error->group = Accounts::GroupName(at->st_gid);
         error->mode = int(at->st_mode & 07777);
     }
     return false;
-}
-
-bool InGroup(uid_t user, gid_t group)
-{
-    QList<gid_t> groups;
-    if (user == ::geteuid()) {
-        groups.resize(::getgroups(0, nullptr));
-        groups.resize(qMax(0, ::getgroups(int(groups.size()), groups.data())));
-        groups << ::getegid();
-    } else if (const struct passwd *account = ::getpwuid(user)) {
-        int count = 0;
-        ::getgrouplist(account->pw_name, account->pw_gid, nullptr, &count);
-        groups.resize(count);
-        ::getgrouplist(account->pw_name, account->pw_gid, groups.data(), &count);
-    }
-    return groups.contains(group);
 }
 
 // Whether someone who reads the file now would be shut out once the file is
@@ -94,17 +87,104 @@ bool NarrowsReaders(const struct stat &old)
     const uid_t me = ::geteuid();
     if (me == 0 || old.st_mode & S_IROTH)
         return false;
-    const bool keepsGroup = InGroup(me, old.st_gid);
+    const bool keepsGroup = Accounts::InGroup(me, old.st_gid);
     if (!keepsGroup && old.st_mode & S_IRGRP)
         return true;
     const bool ownerStillReads = old.st_uid == me || old.st_uid == 0
-                                 || (old.st_mode & S_IRGRP && keepsGroup && InGroup(old.st_uid, old.st_gid));
+                                 || (old.st_mode & S_IRGRP && keepsGroup && Accounts::InGroup(old.st_uid, old.st_gid));
     return old.st_mode & S_IRUSR && !ownerStillReads;
 }
 
+// Extended attributes cannot be read through an O_PATH descriptor itself, but
+// can through its entry in /proc, which names the very file it holds.
 QByteArray ProcPath(int fd)
 {
     return "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+// The way from "/" to the file, one part at a time, each opened beneath the
+// folder that was checked before it.
+struct Walk
+{
+    QList<QByteArray> pending; // the parts still to walk, the next one last
+    Descriptor folder = OpenRoot();
+    QString folderPath = QStringLiteral("/");
+    int links = 0;
+
+    void Push(const QByteArray &path)
+    {
+        const QList<QByteArray> parts = path.split('/');
+        for (auto part = parts.crbegin(); part != parts.crend(); ++part)
+            if (!part->isEmpty() && *part != ".")
+                pending.append(*part);
+    }
+
+    void BackToRoot()
+    {
+        folder = OpenRoot();
+        folderPath = QStringLiteral("/");
+    }
+
+    // Puts the link's target in the way, when the link may be followed.
+    bool Follow(const Descriptor &link, const struct stat &st, const QString &linkPath, SafeFile::Error *error)
+    {
+        constexpr auto Reach = SafeFile::Step::Reach;
+        if (st.st_uid != 0 && st.st_uid != ::geteuid())
+            return Fail(error, Reach, 0, linkPath, SafeFile::Cause::ForeignLink, &st);
+        if (++links > MaxLinks)
+            return Fail(error, Reach, ELOOP, linkPath);
+        char target[PATH_MAX];
+        const ssize_t length = ::readlinkat(link.get(), "", target, sizeof target);
+        if (length < 0)
+            return Fail(error, Reach, errno, linkPath);
+        if (size_t(length) == sizeof target) // the target may go on beyond the buffer
+            return Fail(error, Reach, ENAMETOOLONG, linkPath);
+        Push(QByteArray(target, length));
+        if (target[0] == '/')
+            BackToRoot();
+        return true;
+    }
+};
+
+// What the new file takes over from the one it replaces.
+struct Kept
+{
+    bool exists = false;
+    uid_t owner = 0;
+    gid_t group = 0;
+    mode_t mode = 0644;
+    QByteArray acl; // the POSIX access ACL as stored, empty when none
+};
+
+bool WriteWhole(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t wrote = Retried([&] { return ::write(fd, bytes.constData() + done, size_t(bytes.size() - done)); });
+        if (wrote < 0)
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
+// Owner and group where this process may set them, else the group alone
+// where it may; Inspect has refused the cases where what it may not set
+// would shut a reader out. A new file takes the folder's group.
+void TakeOwners(int fd, const Kept &old, gid_t folderGroup)
+{
+    if (old.exists && ::fchown(fd, old.owner, old.group) == 0)
+        return;
+    std::ignore = ::fchown(fd, uid_t(-1), old.exists ? old.group : folderGroup);
+}
+
+bool TakeAcl(int fd, const Kept &old)
+{
+    if (!old.acl.isEmpty())
+        return ::fsetxattr(fd, AclName, old.acl.constData(), size_t(old.acl.size()), 0) == 0;
+    // The folder's default ACL gave the new file one that the old file had not.
+    if (old.exists && ::fremovexattr(fd, AclName) != 0)
+        return errno == ENODATA || errno == ENOTSUP;
+    return true;
 }
 
 } // namespace
@@ -113,11 +193,7 @@ struct SafeFile::Held
 {
     Descriptor folder; // O_PATH descriptor of the folder that holds the file
     QByteArray name;
-    bool exists = false;
-    uid_t owner = 0;
-    gid_t group = 0;
-    mode_t mode = 0644;
-    QByteArray acl; // the POSIX access ACL as stored, empty when none
+    Kept old;
 };
 
 SafeFile::SafeFile(const QString &path)
@@ -129,50 +205,32 @@ SafeFile::~SafeFile() = default;
 
 bool SafeFile::Reach(Error *error)
 {
-    QList<QByteArray> pending; // the parts still to walk, the next one last
-    auto push = [&pending](const QByteArray &path) {
-        const QList<QByteArray> parts = path.split('/');
-        for (auto part = parts.crbegin(); part != parts.crend(); ++part)
-            if (!part->isEmpty() && *part != ".")
-                pending.append(*part);
-    };
-    push(QFile::encodeName(QFileInfo(m_path).absoluteFilePath()));
-
-    Descriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    QString folderPath = QStringLiteral("/");
-    int links = 0;
-    while (!pending.isEmpty()) {
-        const QByteArray part = pending.takeLast();
-        const QString partPath = QDir::cleanPath(folderPath + u'/' + QFile::decodeName(part));
-        Descriptor next(::openat(folder.get(), part.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    Walk walk;
+    walk.Push(QFile::encodeName(QFileInfo(m_path).absoluteFilePath()));
+    while (!walk.pending.isEmpty()) {
+        const QByteArray part = walk.pending.takeLast();
+        const bool last = walk.pending.isEmpty();
+        const QString partPath = QDir::cleanPath(walk.folderPath + u'/' + QFile::decodeName(part));
+        Descriptor next(::openat(walk.folder.get(), part.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
         if (!next.ok() || ::fstat(next.get(), &st) != 0) {
-            if (errno != ENOENT || !pending.isEmpty())
+            if (errno != ENOENT || !last)
                 return Fail(error, Step::Reach, errno, partPath);
             st.st_mode = S_IFREG; // not there yet: a save will create it
         }
         if (S_ISLNK(st.st_mode)) {
-            if (st.st_uid != 0 && st.st_uid != ::geteuid())
-                return Fail(error, Step::Reach, 0, partPath, Cause::ForeignLink, &st);
-            char target[PATH_MAX];
-            const ssize_t length = ::readlinkat(next.get(), "", target, sizeof target);
-            if (length < 0 || ++links > MaxLinks)
-                return Fail(error, Step::Reach, length < 0 ? errno : ELOOP, partPath);
-            push(QByteArray(target, length));
-            if (target[0] == '/') {
-                folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-                folderPath = QStringLiteral("/");
-            }
-        } else if (pending.isEmpty()) {
-            m_held->folder.reset(folder.release());
+            if (!walk.Follow(next, st, partPath, error))
+                return false;
+        } else if (last) {
+            m_held->folder = std::move(walk.folder);
             m_held->name = part;
-            m_folderPath = folderPath;
+            m_folderPath = walk.folderPath;
             return true;
         } else if (!S_ISDIR(st.st_mode)) {
             return Fail(error, Step::Reach, ENOTDIR, partPath);
         } else {
-            folder.reset(next.release());
-            folderPath = partPath;
+            walk.folder = std::move(next);
+            walk.folderPath = partPath;
         }
     }
     return Fail(error, Step::Reach, EISDIR, m_path);
@@ -180,8 +238,12 @@ bool SafeFile::Reach(Error *error)
 
 bool SafeFile::Read(QByteArray *bytes, Error *error) const
 {
-    Descriptor file(::openat(m_held->folder.get(), m_held->name.constData(),
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO planted at the name must not hold the open up until
+    // someone writes to it.
+    Descriptor file(Retried([&] {
+        return ::openat(m_held->folder.get(), m_held->name.constData(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    }));
     struct stat st;
     if (!file.ok() || ::fstat(file.get(), &st) != 0)
         return Fail(error, Step::Read, errno, m_path);
@@ -195,9 +257,7 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
     for (;;) {
         if (used == data.size())
             data.resize(data.size() * 2);
-        const ssize_t got = ::read(file.get(), data.data() + used, size_t(data.size() - used));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const ssize_t got = Retried([&] { return ::read(file.get(), data.data() + used, size_t(data.size() - used)); });
         if (got < 0)
             return Fail(error, Step::Read, errno, m_path);
         if (got == 0)
@@ -211,14 +271,13 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
 
 bool SafeFile::Inspect(Error *error)
 {
-    Held &held = *m_held;
-    held.exists = false;
-    held.acl.clear();
-    Descriptor old(::openat(m_held->folder.get(), m_held->name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    Kept &old = m_held->old;
+    old = {};
+    Descriptor file(::openat(m_held->folder.get(), m_held->name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!old.ok() && errno == ENOENT)
+    if (!file.ok() && errno == ENOENT)
         return true;
-    if (!old.ok() || ::fstat(old.get(), &st) != 0)
+    if (!file.ok() || ::fstat(file.get(), &st) != 0)
         return Fail(error, Step::Inspect, errno, m_path);
     // A link that appeared since the path was reached is replaced, not followed.
     if (S_ISLNK(st.st_mode))
@@ -228,32 +287,34 @@ bool SafeFile::Inspect(Error *error)
     if (NarrowsReaders(st))
         return Fail(error, Step::Inspect, 0, m_path, Cause::NarrowsReaders, &st);
 
-    const QByteArray proc = ProcPath(old.get());
+    const QByteArray proc = ProcPath(file.get());
     ssize_t size = ::getxattr(proc.constData(), AclName, nullptr, 0);
     if (size > 0) {
-        held.acl.resize(size);
-        size = ::getxattr(proc.constData(), AclName, held.acl.data(), size_t(size));
+        old.acl.resize(size);
+        size = ::getxattr(proc.constData(), AclName, old.acl.data(), size_t(size));
     }
     if (size < 0 && errno != ENODATA && errno != ENOTSUP)
         return Fail(error, Step::Inspect, errno, m_path);
-    held.acl.truncate(qMax<ssize_t>(size, 0));
-    held.exists = true;
-    held.owner = st.st_uid;
-    held.group = st.st_gid;
-    held.mode = st.st_mode & 07777;
+    old.acl.truncate(qMax<ssize_t>(size, 0));
+    old.exists = true;
+    old.owner = st.st_uid;
+    old.group = st.st_gid;
+    // A keyword list is no program: a set-id bit on it was never meant.
+    old.mode = st.st_mode & 07777 & ~(S_ISUID | S_ISGID);
     return true;
 }
 
 bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
-    const Held &held = *m_held;
-    Descriptor folder(::openat(held.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Kept &old = m_held->old;
+    Descriptor folder(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat folderStat;
     if (!folder.ok() || ::fstat(folder.get(), &folderStat) != 0)
         return Fail(error, Step::Create, errno, m_folderPath);
     RemoveLeftovers();
 
-    const QByteArray temporary = '.' + held.name + '.' + QByteArray::number(::getpid()) + ".tmp";
+    const QByteArray &name = m_held->name;
+    const QByteArray temporary = '.' + name + '.' + QByteArray::number(::getpid()) + ".tmp";
     Descriptor file(::openat(folder.get(), temporary.constData(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.ok())
@@ -264,34 +325,24 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return Fail(error, step, code, m_path);
     };
 
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t wrote = ::write(file.get(), bytes.constData() + done, size_t(bytes.size() - done));
-        if (wrote < 0 && errno != EINTR)
-            return abandon(Step::Write);
-        done += qMax<ssize_t>(wrote, 0);
-    }
-    // Owner and group where this process may set them, else the group alone
-    // where it may; Inspect has refused the cases where what it may not set
-    // would shut a reader out.
-    if (!held.exists || ::fchown(file.get(), held.owner, held.group) != 0)
-        std::ignore = ::fchown(file.get(), uid_t(-1), held.exists ? held.group : folderStat.st_gid);
-    // The ACL before the mode: each sets the group bits from the other.
-    if (!held.acl.isEmpty() ? ::fsetxattr(file.get(), AclName, held.acl.constData(), size_t(held.acl.size()), 0) != 0
-                            : held.exists && ::fremovexattr(file.get(), AclName) != 0 && errno != ENODATA
-                                  && errno != ENOTSUP)
+    // 0600 whatever the umask until the file is whole: nobody else reads a half list.
+    if (::fchmod(file.get(), 0600) != 0 || !WriteWhole(file.get(), bytes))
         return abandon(Step::Write);
-    if (::fchmod(file.get(), held.exists ? held.mode : 0644) != 0 || ::fsync(file.get()) != 0)
+    TakeOwners(file.get(), old, folderStat.st_gid);
+    // The ACL before the mode: each sets the group bits from the other.
+    if (!TakeAcl(file.get(), old) || ::fchmod(file.get(), old.exists ? old.mode : 0644) != 0
+        || ::fsync(file.get()) != 0)
         return abandon(Step::Write);
     // Two saves that both check hold the lock in turn, so neither renames over
     // what the other's check did not see. A file system without locks still saves.
     if (unchanged) {
-        std::ignore = ::flock(folder.get(), LOCK_EX);
+        std::ignore = Retried([&] { return ::flock(folder.get(), LOCK_EX); });
         if (!unchanged()) {
             ::unlinkat(folder.get(), temporary.constData(), 0);
             return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
         }
     }
-    if (::renameat(folder.get(), temporary.constData(), folder.get(), held.name.constData()) != 0)
+    if (::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0)
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)
         return Fail(error, Step::Confirm, errno, m_folderPath);
@@ -302,9 +353,11 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
 // process id; once that process is gone, nobody will finish it.
 void SafeFile::RemoveLeftovers() const
 {
-    DIR *entries = ::fdopendir(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor folder(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR *entries = folder.ok() ? ::fdopendir(folder.get()) : nullptr;
     if (!entries)
         return;
+    folder.release(); // closedir closes it
     const QByteArray prefix = '.' + m_held->name + '.';
     while (const struct dirent *entry = ::readdir(entries)) {
         const QByteArray name(entry->d_name);
@@ -314,6 +367,7 @@ void SafeFile::RemoveLeftovers() const
         if (digits.isEmpty() || digits.size() > 9
             || !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(uchar(c)); }))
             continue;
+        // EPERM means a live process of another user: only ESRCH means gone.
         const pid_t pid = pid_t(digits.toInt());
         if (pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH))
             ::unlinkat(::dirfd(entries), entry->d_name, 0);
@@ -327,11 +381,11 @@ bool SafeFile::MakeFolder(const QString &path, Error *error)
     struct stat st;
     if (::lstat(name.constData(), &st) == 0)
         return true;
+    if (::mkdir(name.constData(), 0755) != 0)
+        return Fail(error, Step::MakeFolder, errno, path);
     // 0755 whatever the umask: the web-server filter runs as another user.
-    Descriptor folder;
-    if (::mkdir(name.constData(), 0755) != 0
-        || (folder.reset(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)), !folder.ok())
-        || ::fchmod(folder.get(), 0755) != 0)
+    const Descriptor folder(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.ok() || ::fchmod(folder.get(), 0755) != 0)
         return Fail(error, Step::MakeFolder, errno, path);
     return true;
 }
@@ -343,7 +397,7 @@ bool SafeFile::Missing(const Error &e)
 
 QString SafeFile::Explain(const Error &e)
 {
-    const QString me = UserName(::geteuid());
+    const QString me = Accounts::UserName(::geteuid());
     switch (e.cause) {
     case Cause::ForeignLink:
         return QStringLiteral("%1 是用户 %2 的符号链接。为安全起见，本程序只跟随属于 root "

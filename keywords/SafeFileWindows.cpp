@@ -22,6 +22,7 @@
 
 namespace {
 
+// As many as the Linux build follows, which stops where its kernel would.
 constexpr int MaxLinks = 40;
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // What is opened to be looked at: the link itself, not what it points to,
@@ -338,10 +339,11 @@ bool SafeFile::Reach(Error *error)
                 return Fail(error, Step::Reach, 0, partPath, Cause::ForeignLink, ownerName);
             if (info.ReparseTag != IO_REPARSE_TAG_SYMLINK && info.ReparseTag != IO_REPARSE_TAG_MOUNT_POINT)
                 return Fail(error, Step::Reach, ERROR_NOT_SUPPORTED, partPath);
+            if (++links > MaxLinks)
+                return Fail(error, Step::Reach, ERROR_CANT_RESOLVE_FILENAME, partPath);
             QString target;
-            if (!LinkTarget(next, info.ReparseTag, &target) || ++links > MaxLinks)
-                return Fail(error, Step::Reach, links > MaxLinks ? ERROR_CANT_RESOLVE_FILENAME : ::GetLastError(),
-                            partPath);
+            if (!LinkTarget(next, info.ReparseTag, &target))
+                return Fail(error, Step::Reach, ::GetLastError(), partPath);
             if (target.startsWith(u'\\') && !target.startsWith(u"\\\\")) // from the root of the link's drive
                 target.prepend(root.left(root.size() - 1));
             if (const QString targetRoot = RootOf(target); !targetRoot.isEmpty()) {

@@ -1,11 +1,12 @@
 #include "SaveRecord.h"
 
+#include "Accounts.h"
+
 #include <QFile>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
@@ -39,8 +40,7 @@ void SaveRecord::Send() const
     std::copy(socketPath.cbegin(), socketPath.cend(), address.sun_path);
 
     const uid_t user = ::geteuid();
-    const struct passwd *account = ::getpwuid(user);
-    const QString name = account ? QString::fromLocal8Bit(account->pw_name) : QString::number(user);
+    const QString name = Accounts::UserName(user);
     // The month in English whatever the locale, as log readers expect.
     static const char months[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 inline QByteArray ReadAll(const QString &path)
 {
@@ -24,7 +25,8 @@ inline QByteArray ReadAll(const QString &path)
 [[nodiscard]] inline bool WriteKeywords(const QString &path, const QStringList &keywords)
 {
     const KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
-    return encoded.fault == KeywordFile::Fault::None && WriteAll(path, encoded.bytes);
+    return encoded.fault == KeywordFile::Fault::None && QDir().mkpath(QFileInfo(path).path())
+           && WriteAll(path, encoded.bytes);
 }
 
 // Everything in a directory, hidden temporary files included.

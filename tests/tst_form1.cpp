@@ -21,12 +21,13 @@ class TestForm1 : public QObject
 
     bool start(const QStringList &keywords)
     {
-        if (!WriteKeywords(m_dir.filePath("inject.txt"), keywords) || !(m_window = StartWindow(m_dir.path())))
+        if (!WriteKeywords(working(), keywords) || !(m_window = StartWindow(m_dir.path())))
             return false;
         m_window->show();
         m_window->activateWindow();
         return QTest::qWaitForWindowActive(m_window.get());
     }
+    QString working() const { return Locations::InRoot(m_dir.path()).workingCopy; }
     QAbstractItemView *view() const { return m_window->findChild<QAbstractItemView *>("ListView1"); }
     QLineEdit *typed() const { return m_window->AddDialog() ? m_window->AddDialog()->findChild<QLineEdit *>() : nullptr; }
 
@@ -58,7 +59,7 @@ class TestForm1 : public QObject
                 if ((done = typed()))
                     typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click();
             }
-            else if (verb == "theirs") done = WriteKeywords(m_dir.filePath("inject.txt"), text.split(' '));
+            else if (verb == "theirs") done = WriteKeywords(working(), text.split(' '));
             else if (verb == "dialog") done = typed() && typed()->text() == text;
             else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
             else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
@@ -66,7 +67,7 @@ class TestForm1 : public QObject
             else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());
             else if (verb == "dialogs")
                 done = std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }) == text.toInt();
-            else if (verb == "saved") done = ReadAll(m_dir.filePath("inject.txt")) == KeywordFile::Encode(text.split(' ')).bytes;
+            else if (verb == "saved") done = ReadAll(working()) == KeywordFile::Encode(text.split(' ')).bytes;
             else if (verb == "edit") {
                 view()->setCurrentIndex(row);
                 QTest::keyClick(view(), Qt::Key_F2);
@@ -132,7 +133,7 @@ private slots:
         row("Edit: longer than the list shows, unchanged", {shown}, {"edit 0 "}, {shown});
         row("Edit: longer than a line edit takes", {lineEdit}, {"edit 0 y"}, {lineEdit + "y"});
         row("Edit: a NUL from the file, unchanged", {nul}, {"edit 0 "}, {nul});
-        const QString changed = Form1::ChangedPrompt(m_dir.filePath("inject.txt"), {{"theirs"}, {}});
+        const QString changed = Form1::ChangedPrompt(working(), {{"theirs"}, {}});
         for (const auto &[answer, after, saved] : {std::tuple{"0", "old theirs mine", "old theirs mine"},
                                                    {"1", "old mine", "old mine"}, {"2", "old mine", "old theirs"}})
             row(qPrintable(QString("Save after another save, answer ") + answer), {"old"},

@@ -4,12 +4,11 @@
 
 QString KeywordRefusal(const QString &keyword)
 {
-    // A filter that reads keywords as C strings would see a shorter one.
-    if (keyword.contains(QChar(u'\0')))
-        return QStringLiteral("关键字不能包含空字符（NUL）。");
     switch (KeywordFile::Check(keyword)) {
     case KeywordFile::Fault::LineBreak:
         return QStringLiteral("关键字不能包含换行符。");
+    case KeywordFile::Fault::Nul:
+        return QStringLiteral("关键字不能包含空字符（NUL）。");
     case KeywordFile::Fault::Unencodable:
         return QStringLiteral("关键字含有无法保存的字符。");
     case KeywordFile::Fault::ReadsAsUtf8:
