@@ -25,7 +25,7 @@ inline QByteArray ReadAll(const QString &path)
 [[nodiscard]] inline bool WriteKeywords(const QString &path, const QStringList &keywords)
 {
     const KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
-    return encoded.fault == KeywordFile::Fault::None && QDir().mkpath(QFileInfo(path).path())
+    return QDir().mkpath(QFileInfo(path).path()) && encoded.fault == KeywordFile::Fault::None
            && WriteAll(path, encoded.bytes);
 }
 
