@@ -72,7 +72,7 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
         return false;
     }
     if (seen)
-        *seen = {bytes, decoded.keywords};
+        *seen = {bytes};
     list.AppendAll(std::move(decoded.keywords));
     return true;
 }
@@ -163,7 +163,8 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
                 *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
                 return false;
             }
-            QStringList before = exists ? seen->keywords : QStringList();
+            const QStringList base = exists ? KeywordFile::Decode(seen->bytes).keywords : QStringList();
+            QStringList before = base;
             if (exists && found != seen->bytes) {
                 KeywordFile::Decoded theirs = KeywordFile::Decode(found);
                 if (!theirs.ok || theirs.utf8) {
@@ -175,14 +176,14 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
                              + NothingChanged;
                     return false;
                 }
-                const KeywordMerge::Changes changes = KeywordMerge::Compare(seen->keywords, theirs.keywords);
+                const KeywordMerge::Changes changes = KeywordMerge::Compare(base, theirs.keywords);
                 if (!changes.IsEmpty()) {
                     const OnChange choice = ask ? ask(workingPath, changes) : OnChange::Merge;
                     if (choice == OnChange::Cancel)
                         return false;
                     merged = choice == OnChange::Merge;
                     if (merged) {
-                        texts = KeywordMerge::Merge(seen->keywords, theirs.keywords, texts);
+                        texts = KeywordMerge::Merge(base, theirs.keywords, texts);
                         bytes = KeywordFile::Encode(texts).bytes;
                     }
                     again = true;
@@ -222,7 +223,7 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
     }
     record.workingWritten = true;
     if (seen)
-        *seen = {bytes, texts};
+        *seen = {bytes};
     if (merged) {
         list.Clear();
         list.AppendAll(texts);
