@@ -7,16 +7,15 @@ find_package(Qt6 REQUIRED COMPONENTS Gui)
 # The program file's own icon, for Explorer and the Start menu: the same
 # design as the window's, rendered from the SVG at the sizes Windows shows.
 set(VANTREL_ICO "${PROJECT_BINARY_DIR}/vantrel-filter.ico")
-set(_ico "${VANTREL_ICO}")
 set(_pngs "")
 foreach(size 16 32 48 256)
     vantrel_render_icon("${PROJECT_BINARY_DIR}/ico/${size}.png" ${size})
     list(APPEND _pngs "${PROJECT_BINARY_DIR}/ico/${size}.png")
 endforeach()
-add_custom_command(OUTPUT "${_ico}" COMMAND ${MAGICK_CONVERT} ${_pngs} "${_ico}"
+add_custom_command(OUTPUT "${VANTREL_ICO}" COMMAND ${MAGICK_CONVERT} ${_pngs} "${VANTREL_ICO}"
     DEPENDS ${_pngs} VERBATIM)
-file(WRITE "${PROJECT_BINARY_DIR}/vantrel-filter.rc" "1 ICON \"${_ico}\"\n")
-set_source_files_properties("${PROJECT_BINARY_DIR}/vantrel-filter.rc" PROPERTIES OBJECT_DEPENDS "${_ico}")
+file(WRITE "${PROJECT_BINARY_DIR}/vantrel-filter.rc" "1 ICON \"${VANTREL_ICO}\"\n")
+set_source_files_properties("${PROJECT_BINARY_DIR}/vantrel-filter.rc" PROPERTIES OBJECT_DEPENDS "${VANTREL_ICO}")
 target_sources(vantrel-filter PRIVATE "${PROJECT_BINARY_DIR}/vantrel-filter.rc")
 
 # The compiler's own run-time libraries, found where the compiler looks.

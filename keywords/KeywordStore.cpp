@@ -25,12 +25,6 @@ QString Quoted(QString keyword)
     return QStringLiteral("“%1”").arg(keyword);
 }
 
-// Why a step on one copy failed, in the platform's own terms.
-QString Explain(const SafeFile::Error &e)
-{
-    return SafeFile::Explain(e);
-}
-
 QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Error &e)
 {
     return QStringLiteral("%1 %2 已替换，但未能确认它已写入磁盘（同步文件夹 %3 时：%4），"
@@ -54,7 +48,7 @@ bool LoadWorkingCopy(const Locations &locations, KeywordList &list, QString *err
     SafeFile::Error failure;
     QByteArray bytes;
     if (!file.Reach(&failure) || !file.Read(&bytes, &failure)) {
-        *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(path, Explain(failure));
+        *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(path, SafeFile::Explain(failure));
         return false;
     }
     KeywordFile::Decoded decoded = KeywordFile::Decode(bytes);
@@ -82,7 +76,7 @@ bool EnsureFilterDirectory(const Locations &locations, QString *error)
     SafeFile::Error failure;
     if (SafeFile::MakeFolder(locations.filterDirectory, &failure))
         return true;
-    *error = QStringLiteral("无法创建过滤目录 %1：%2。").arg(locations.filterDirectory, Explain(failure));
+    *error = QStringLiteral("无法创建过滤目录 %1：%2。").arg(locations.filterDirectory, SafeFile::Explain(failure));
     return false;
 }
 
@@ -93,7 +87,7 @@ bool RunStartUp(const Locations &locations, KeywordList &list, QString *error, L
     SafeFile::Error failure;
     if (!published.Reach(&failure) && failure.cause == Cause::ForeignLink) {
         *error = QStringLiteral("无法启动：发布副本 %1 的路径上，%2。")
-                     .arg(locations.publishedCopy, Explain(failure));
+                     .arg(locations.publishedCopy, SafeFile::Explain(failure));
         return false;
     }
     return LoadWorkingCopy(locations, list, error, seen) && EnsureFilterDirectory(locations, error);
@@ -136,14 +130,14 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
     SafeFile published(publishedPath);
     SafeFile::Error failure;
     if (!working.Reach(&failure) || !working.Inspect(&failure)) {
-        *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
+        *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, SafeFile::Explain(failure)) + NothingChanged;
         return false;
     }
     SafeFile::Error publishFailure;
     bool publishable = published.Reach(&publishFailure) && published.Inspect(&publishFailure);
     if (!publishable
         && (publishFailure.cause == Cause::ForeignLink || publishFailure.cause == Cause::NarrowsReaders)) {
-        *error = QStringLiteral("无法发布到 %1：%2。").arg(publishedPath, Explain(publishFailure))
+        *error = QStringLiteral("无法发布到 %1：%2。").arg(publishedPath, SafeFile::Explain(publishFailure))
                  + NothingChanged;
         return false;
     }
@@ -160,7 +154,7 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
         merged = false;
         if (seen) {
             if (!ReadNow(working, &found, &exists, &failure)) {
-                *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
+                *error = QStringLiteral("无法读取工作副本 %1：%2。").arg(workingPath, SafeFile::Explain(failure)) + NothingChanged;
                 return false;
             }
             const QStringList base = exists ? KeywordFile::Decode(seen->bytes).keywords : QStringList();
@@ -195,7 +189,7 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
         }
         // Asked or tried before, the copies may have been replaced meanwhile.
         if (again && !working.Inspect(&failure)) {
-            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure)) + NothingChanged;
+            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, SafeFile::Explain(failure)) + NothingChanged;
             return false;
         }
         if (again && publishable)
@@ -215,7 +209,7 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
     QString unconfirmed;
     if (!replaced) {
         if (failure.step != Step::Confirm) {
-            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, Explain(failure))
+            *error = QStringLiteral("无法保存工作副本 %1：%2。").arg(workingPath, SafeFile::Explain(failure))
                      + NothingChanged;
             return false;
         }
@@ -236,7 +230,7 @@ static bool Save(const Locations &locations, KeywordList &list, QString *error, 
         } else {
             *error = unconfirmed
                      + QStringLiteral("工作副本 %1 已保存，但无法发布到 %2：%3。发布副本没有被替换。")
-                           .arg(workingPath, publishedPath, Explain(publishFailure));
+                           .arg(workingPath, publishedPath, SafeFile::Explain(publishFailure));
             return false;
         }
     }

@@ -6,9 +6,14 @@ if(NOT qt_core_dll)
     get_target_property(qt_core_dll Qt6::Core IMPORTED_LOCATION)
 endif()
 get_filename_component(qt_bin "${qt_core_dll}" DIRECTORY)
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
-    OUTPUT_VARIABLE runtime_dll OUTPUT_STRIP_TRAILING_WHITESPACE)
-get_filename_component(runtime_bin "${runtime_dll}" DIRECTORY)
+# The compiler's libraries, where cmake/Windows.cmake found them to ship.
+set(wine_path "Z:${qt_bin}")
+foreach(dll ${VANTREL_RUNTIME_DLLS})
+    get_filename_component(folder "${dll}" DIRECTORY)
+    list(APPEND wine_path "Z:${folder}")
+endforeach()
+list(REMOVE_DUPLICATES wine_path)
+list(JOIN wine_path "\\;" wine_path)
 
 set(wine_prefix "${CMAKE_CURRENT_BINARY_DIR}/wine")
 set(wine_env
@@ -17,7 +22,7 @@ set(wine_env
     # No Mono or Gecko installer dialogs while the prefix is made.
     "WINEDLLOVERRIDES=mscoree,mshtml="
     # One variable: its separators must not split the list.
-    "WINEPATH=Z:${qt_bin}\\;Z:${runtime_bin}\\;Z:/usr/x86_64-w64-mingw32/lib")
+    "WINEPATH=${wine_path}")
 # Wine hands no QT_ variable to its programs: the plugins are found beside the
 # test programs, and the platform is chosen by argument.
 
