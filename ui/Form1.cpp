@@ -191,12 +191,12 @@ void Form1::Command5_Click()
 QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs)
 {
     const auto some = [](const QStringList &keywords) {
-        constexpr qsizetype Shown = 3, Length = 20;
+        constexpr qsizetype Listed = 3, Length = 20;
         QStringList quoted;
-        for (const QString &keyword : keywords.first(qMin(Shown, keywords.size())))
-            quoted << QStringLiteral("“%1”").arg(keyword.size() > Length ? keyword.left(Length) + u'…' : keyword);
+        for (const QString &keyword : keywords.first(qMin(Listed, keywords.size())))
+            quoted << QStringLiteral("“%1”").arg(KeywordDelegate::Shown(keyword, Length));
         return keywords.isEmpty() ? QString()
-                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Shown ? QStringLiteral("等") : QString());
+                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Listed ? QStringLiteral("等") : QString());
     };
     return QStringLiteral("工作副本 %1 在你打开之后被改动过（例如另一位操作员保存了它）：那里新增了 %2 个关键字%3，删除了 %4 个%5。\n\n"
                           "合并：保留那里的改动，再加上你的改动，你新增的关键字排在最后。\n"
