@@ -9,12 +9,25 @@
 #include "add.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 
 #include <cstdio>
+
+namespace {
+
+// The cursor over every window of the program, until what this returns goes.
+auto CursorWhile(Qt::CursorShape shape)
+{
+    QGuiApplication::setOverrideCursor(shape);
+    return qScopeGuard(&QGuiApplication::restoreOverrideCursor);
+}
+
+} // namespace
 
 std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
@@ -177,6 +190,7 @@ void Form1::Command5_Click()
     // fix the cause and save again.
     QString error;
     const auto ask = [this](const QString &path, const KeywordMerge::Changes &theirs) {
+        const auto normal = CursorWhile(Qt::ArrowCursor); // not the wait cursor over a question
         switch (MessageBox::Choice(this, Caption(), ChangedPrompt(path, theirs),
                                    {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
         case 0: return OnChange::Merge;
@@ -184,7 +198,13 @@ void Form1::Command5_Click()
         default: return OnChange::Cancel;
         }
     };
-    if (!SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask) && !error.isEmpty())
+    bool saved;
+    {
+        // A save may wait some seconds for another operator's save to finish.
+        const auto waiting = CursorWhile(Qt::WaitCursor);
+        saved = SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask);
+    }
+    if (!saved && !error.isEmpty())
         Report(error);
 }
 
