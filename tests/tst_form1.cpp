@@ -107,9 +107,9 @@ class TestForm1 : public QObject
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (!box)
                 return;
-            Seen seen{box->text(), {}, box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull(), Waiting()};
-            for (const QAbstractButton *answer : box->buttons())
-                seen.decorated |= !answer->icon().isNull();
+            const bool decorated = box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull()
+                                   || std::ranges::any_of(box->buttons(), [](QAbstractButton *answer) { return !answer->icon().isNull(); });
+            Seen seen{box->text(), {}, decorated, Waiting()};
             for (QLabel *label : box->findChildren<QLabel *>()) // as a screen reader reads it: as the label shows it
                 if (QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(label); reader && label->text() == box->text())
                     seen.shown = reader->text(QAccessible::Name);
@@ -202,8 +202,8 @@ private slots:
     void boxesShown_data()
     {
         Columns();
-        for (const char *button : {"Command4", "Command5"})
-            Case(QString("no icon on the question of ") + button, {"a"}, [this, button] {
+        for (const auto &[what, button] : {std::pair{"Restore", "Command4"}, {"Save", "Command5"}})
+            Case(QString("no icon on the question of ") + what, {"a"}, [this, button = button] {
                 AnswerShown({}), Click(button);
                 QVERIFY2(m_seen.size() == 1 && !m_seen[0].decorated, "a question with an icon");
             }, {"a"});
