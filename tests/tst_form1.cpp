@@ -5,12 +5,20 @@
 #include "SaveRecord.h"
 #include "TestFiles.h"
 #include "TestWindow.h"
+#include "Twips.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#include <functional>
+
+using Texts = QStringList;
+using Steps = std::function<void()>;
+using Boxes = QList<MessageBox::Shown>; // title and text of each
+Q_DECLARE_METATYPE(Steps)
+
 static const QString RestoreTitle = "Vantrel通用防注入过滤器恢复默认设置", RestoreText = "你是否要恢复系统的默认设置?",
-                     SaveText = "你是否要保存系统设置?";
+                     SaveText = "你是否要保存系统设置?", Yes = "是(&Y)";
 
 class TestForm1 : public QObject
 {
@@ -18,188 +26,232 @@ class TestForm1 : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<Form1> m_window;
+    // A box shown for real: its text, that text as its label shows it, and whether it had pictures or the wait cursor.
+    struct Seen { QString text, shown; bool decorated, waiting; };
+    QList<Seen> m_seen;
 
-    bool start(const QStringList &keywords)
+    bool Start(const Texts &keywords)
     {
         // A file may hold what the program will not write, a NUL: such lists are plain ASCII here.
-        const bool written = WriteKeywords(working(), keywords)
-                             || WriteAll(working(), (keywords.join("\r\n") + "\r\n").toLatin1());
-        if (!written || !(m_window = StartWindow(m_dir.path())))
+        if (!WriteKeywords(Working(), keywords) && !WriteAll(Working(), (keywords.join("\r\n") + "\r\n").toLatin1()))
             return false;
-        m_window->show();
-        m_window->activateWindow();
-        return QTest::qWaitForWindowActive(m_window.get());
+        m_window = StartWindow(m_dir.path());
+        return m_window && (m_window->show(), m_window->activateWindow(), QTest::qWaitForWindowActive(m_window.get()));
     }
-    QString working() const { return Locations::InRoot(m_dir.path()).workingCopy; }
-    QAbstractItemView *view() const { return m_window->findChild<QAbstractItemView *>("ListView1"); }
-    QLineEdit *typed() const { return m_window->AddDialog() ? m_window->AddDialog()->findChild<QLineEdit *>() : nullptr; }
+    QString Working() const { return Locations::InRoot(m_dir.path()).workingCopy; }
+    QAbstractItemView *View() const { return m_window->findChild<QAbstractItemView *>("ListView1"); }
+    QModelIndex Row(int row) const { return View()->model()->index(row, 0); }
+    QLineEdit *Typed() const { return m_window->AddDialog() ? m_window->AddDialog()->findChild<QLineEdit *>() : nullptr; }
+    QString DialogText() const { return Typed() ? Typed()->text() : "(no add dialog)"; }
+    Texts Keywords() const { return m_window->Keywords().Texts(); }
+    static bool Waiting() { return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor; }
 
-    // Does the steps in turn and tells the first that could not be done or did not hold:
-    // "pick ROW", "click BUTTON" (of the main window), "keys KEYS" (in the list), "answer N…" (the
-    // next boxes' answers), "add TEXT" (typed into the dialog, then OK), "edit ROW TEXT" (TEXT added
-    // at the end in place), "theirs K…" (another save writes the working copy); and the checks
-    // "dialog TEXT" (in the add dialog), "picked ROW" (selected and current), "inSight ROW",
-    // "columnEndInSight", "rowTall ROW" (as a line of text), "dialogs N" (add dialogs open) and "saved K…"
-    // (the working copy holds them).
-    bool play(const QStringList &steps, QString *failed)
+    // The steps of a user, and checks between them.
+    // An edit is taken, then refused, then its editor goes, each a turn of the event loop later.
+    static void Settle() { for (int turn = 0; turn < 3; ++turn) QCoreApplication::processEvents(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    void Click(const char *button) { m_window->findChild<QPushButton *>(button)->click(), Settle(); }
+    void Pick(int row) { View()->setCurrentIndex(Row(row)); }
+    void Keys(const QKeySequence &keys) { View()->setFocus(), QTest::keySequence(View(), keys), Settle(); }
+    static void Answer(const QList<int> &answers) { MessageBox::SetNextAnswers(answers); }
+    void Theirs(const Texts &keywords) { QVERIFY2(WriteKeywords(Working(), keywords), "another save"); }
+    void Type(const QString &text) // into the add dialog, then OK
     {
-        for (const QString &step : steps) {
-            *failed = step;
-            const QString verb = step.section(' ', 0, 0), text = step.section(' ', 1), last = step.section(' ', 2);
-            const QModelIndex row = view()->model()->index(text.section(' ', 0, 0).toInt(), 0);
-            const QRect rect = view()->visualRect(row);
-            bool done = true;
-            if (verb == "pick") view()->setCurrentIndex(row);
-            else if (verb == "click") m_window->findChild<QPushButton *>(text)->click();
-            else if (verb == "keys") view()->setFocus(), QTest::keySequence(view(), QKeySequence(text));
-            else if (verb == "answer") {
-                QList<int> answers;
-                for (const QString &answer : text.split(' '))
-                    answers << answer.toInt();
-                MessageBox::SetNextAnswers(answers);
-            } else if (verb == "add") {
-                m_window->findChild<QPushButton *>("Command1")->click();
-                if ((done = typed()))
-                    typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click();
-            }
-            else if (verb == "theirs") done = WriteKeywords(working(), text.split(' '));
-            else if (verb == "dialog") done = typed() && typed()->text() == text;
-            else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
-            else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
-            else if (verb == "columnEndInSight") done = rect.right() < view()->viewport()->width();
-            else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());
-            else if (verb == "dialogs")
-                done = std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }) == text.toInt();
-            else if (verb == "saved") done = ReadAll(working()) == KeywordFile::Encode(text.split(' ')).bytes;
-            else if (verb == "edit") {
-                view()->setCurrentIndex(row);
-                QTest::keyClick(view(), Qt::Key_F2);
-                auto *editor = view()->findChild<QLineEdit *>();
-                if ((done = editor))
-                    editor->setText(editor->text() + last), QTest::keyClick(editor, Qt::Key_Return);
-            } else done = false;
-            // An edit is taken, then refused, then its editor goes, each a turn of the event loop later.
-            for (int turn = 0; turn < 3; ++turn)
-                QCoreApplication::processEvents(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            if (!done)
-                return false;
-        }
-        return true;
+        QVERIFY2(Typed(), "no add dialog");
+        Typed()->setText(text), m_window->AddDialog()->findChild<QPushButton *>("Command1")->click(), Settle();
+    }
+    void Add(const QString &text) { Click("Command1"), Type(text); }
+    void Edit(int row, const QString &appended) // in place, then Enter
+    {
+        Pick(row), QTest::keyClick(View(), Qt::Key_F2);
+        auto *editor = View()->findChild<QLineEdit *>();
+        QVERIFY2(editor, "no editor");
+        editor->setText(editor->text() + appended), QTest::keyClick(editor, Qt::Key_Return), Settle();
+    }
+    void Picked(int row) { QCOMPARE(View()->selectionModel()->selectedRows() << View()->currentIndex(), QModelIndexList(2, Row(row))); }
+    void InSight(int row) { QVERIFY2(View()->visualRect(Row(row)).top() >= 0 && View()->visualRect(Row(row)).bottom() < View()->viewport()->height(), "row out of sight"); }
+    void Saved(const Texts &keywords) { QCOMPARE(ReadAll(Working()), KeywordFile::Encode(keywords).bytes); }
+    // The second box shown showed its text as it is, quoting this.
+    void ShownAsItIs(const QString &quoted)
+    {
+        QVERIFY2(m_seen.size() == 2 && m_seen[1].text.contains(quoted), "no second box quoting " + quoted.toUtf8());
+        QCOMPARE(m_seen[1].shown, m_seen[1].text);
     }
 
-    static void row(const char *name, const QStringList &before, const QStringList &steps, const QStringList &after,
-                    const QStringList &boxes = {})
+    // A table of steps from a working copy holding "before" to a list holding "after", with the boxes (title, text, …) shown.
+    static void Columns() { QTest::addColumn<Texts>("before"), QTest::addColumn<Steps>("steps"), QTest::addColumn<Texts>("after"), QTest::addColumn<Boxes>("boxes"); }
+    static void Case(const QString &name, const Texts &before, const Steps &steps, const Texts &after, const Boxes &boxes = {})
     {
-        QTest::newRow(name) << before << steps << after << boxes;
+        QTest::newRow(qPrintable(name)) << before << steps << after << boxes;
+    }
+    void Play()
+    {
+        QFETCH(Texts, before);
+        QFETCH(Steps, steps);
+        QFETCH(Texts, after);
+        QFETCH(Boxes, boxes);
+        QVERIFY(Start(before));
+        steps();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(Keywords(), after); // an access key presses its button a moment later
+        QCOMPARE(MessageBox::TakeShown(), boxes);
+    }
+
+    // From now on boxes are shown, and each is answered once it is up: with the button of the next of these
+    // captions, or Esc when there is none.
+    void AnswerShown(Texts captions)
+    {
+        MessageBox::ShowBoxes();
+        auto *answerer = new QTimer(m_window.get());
+        connect(answerer, &QTimer::timeout, this, [this, captions]() mutable {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            const bool decorated = box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull()
+                                   || std::ranges::any_of(box->buttons(), [](QAbstractButton *answer) { return !answer->icon().isNull(); });
+            Seen seen{box->text(), {}, decorated, Waiting()};
+            for (QLabel *label : box->findChildren<QLabel *>()) // as a screen reader reads it: as the label shows it
+                if (QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(label); reader && label->text() == box->text())
+                    seen.shown = reader->text(QAccessible::Name);
+            m_seen << seen;
+            const QString caption = captions.isEmpty() ? QString() : captions.takeFirst();
+            for (QAbstractButton *answer : box->buttons())
+                if (answer->text() == caption)
+                    return answer->click();
+            box->reject();
+        });
+        answerer->start(10);
     }
 
 private slots:
     void initTestCase() { SaveRecord::SetDestination(QString()); }
     void init() { MessageBox::SetNextAnswers({}); }
-    void cleanup() { m_window.reset(), qDeleteAll(QApplication::topLevelWidgets()), MessageBox::TakeShown(); }
+    void cleanup() { m_window.reset(), qDeleteAll(QApplication::topLevelWidgets()), MessageBox::TakeShown(), m_seen.clear(); }
 
-    void userActions_data()
+    void mainWindow_data()
     {
-        QTest::addColumn<QStringList>("before");
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("after");
-        QTest::addColumn<QStringList>("boxes"); // title, text, …
-        const QString nul = QStringLiteral("a\0b"), shown(KeywordDelegate::ShownLength + 1, 'x'),
-                      lineEdit(QLineEdit().maxLength() + 1, 'x');
-        const QStringList forty(40, "k"), mine{"mine"};
-        row("Delete: the picked one of two alike", {"a", "b", "b"}, {"pick 2", "click Command2"}, {"a", "b"});
-        row("Delete: nothing picked", {"a", "b"}, {"click Command2"}, {"a", "b"});
-        row("Alt+D", {"a", "b", "b"}, {"pick 1", "keys Alt+D"}, {"a", "b"});
-        row("the Delete key in the list", {"a", "b", "b"}, {"pick 0", "keys Del"}, {"b", "b"});
-        row("Home: the first row", forty, {"pick 20", "keys Home", "picked 0"}, forty);
-        row("End: the last row", forty, {"pick 5", "keys End", "picked 39"}, forty);
-        row("Rows as tall as a line of text", {"select", "union"}, {"rowTall 1"}, {"select", "union"});
-        row("Right: scrolls sideways", forty, {"pick 5", "keys Right", "picked 5", "columnEndInSight"}, forty);
-        row("No to Restore", {"a"}, {"answer 1", "click Command4"}, {"a"}, {RestoreTitle, RestoreText});
-        row("No to Save", {"a"}, {"answer 1", "click Command5", "saved a"}, {"a"}, {Form1::Caption(), SaveText});
-        row("Add after Restore, the dialog open", {"a"}, {"click Command1", "answer 0", "click Command4", "add new"},
-            DefaultKeywords() << "new", {RestoreTitle, RestoreText});
-        row("Add: spaces kept", {"a"}, {"add  你好 "}, {"a", " 你好 "});
-        row("Add: empty", {"a"}, {"add "}, {"a", ""});
-        row("Add: one already there", {"a"}, {"add a"}, {"a", "a"});
-        row("Add: longer than a line edit takes", {"a"}, {"add " + lineEdit + "末"}, {"a", lineEdit + "末"});
-        row("Add: the new row in sight, the picked row kept", forty, {"pick 2", "add new", "inSight 40", "picked 2"},
-            forty + QStringList{"new"});
-        row("Add twice: one dialog", {"a"}, {"click Command1", "click Command1", "dialogs 1"}, {"a"});
-        row("Add: each opening empty", {"a"}, {"add typed", "click Command1", "dialog "}, {"a", "typed"});
+        Columns();
+        const Texts forty(40, "k"), two{"select", "union"};
+        Case("Delete: the picked one of two alike", {"a", "b", "b"}, [this] { Pick(2), Click("Command2"); }, {"a", "b"});
+        Case("Delete: nothing picked", {"a", "b"}, [this] { Click("Command2"); }, {"a", "b"});
+        Case("Alt+D", {"a", "b", "b"}, [this] { Pick(1), Keys(QKeySequence("Alt+D")); }, {"a", "b"});
+        Case("the Delete key in the list", {"a", "b", "b"}, [this] { Pick(0), Keys(QKeySequence::Delete); }, {"b", "b"});
+        Case("Home: the first row", forty, [this] { Pick(20), Keys(Qt::Key_Home), Picked(0); }, forty);
+        Case("End: the last row", forty, [this] { Pick(5), Keys(Qt::Key_End), Picked(39); }, forty);
+        Case("Right: scrolls sideways", forty, [this] {
+            Pick(5), Keys(Qt::Key_Right), Picked(5);
+            QVERIFY2(View()->visualRect(Row(5)).right() < View()->viewport()->width(), "the column's end out of sight");
+        }, forty);
+        Case("rows as tall as a line of text", two, [this] { QCOMPARE(View()->visualRect(Row(1)).height(), View()->sizeHintForRow(1)); }, two);
+        Case("No to Restore", {"a"}, [this] { Answer({MessageBox::No}), Click("Command4"); }, {"a"}, {{RestoreTitle, RestoreText}});
+        Case("No to Save", {"a"}, [this] { Answer({MessageBox::No}), Click("Command5"), Saved({"a"}); }, {"a"}, {{Form1::Caption(), SaveText}});
+    }
+    void mainWindow() { Play(); }
+
+    void addDialog_data()
+    {
+        Columns();
+        const Texts forty(40, "k");
+        for (const auto &[what, text] : {std::pair{"spaces kept", QString(" 你好 ")}, {"empty", QString()}, {"one already there", QString("a")},
+                                         {"longer than a line edit takes", QString(QLineEdit().maxLength() + 1, 'x') + "末"}})
+            Case(QString("as typed: ") + what, {"a"}, [this, text = text] { Add(text); }, {"a", text});
+        Case("after Restore, the dialog open", {"a"}, [this] { Click("Command1"), Answer({MessageBox::Yes}), Click("Command4"), Type("new"); },
+             DefaultKeywords() << "new", {{RestoreTitle, RestoreText}});
+        Case("the new row in sight, the picked row kept", forty, [this] { Pick(2), Add("new"), InSight(40), Picked(2); }, forty + Texts{"new"});
+        Case("twice: one dialog", {"a"}, [this] {
+            Click("Command1"), Click("Command1");
+            QCOMPARE(std::ranges::count_if(QApplication::topLevelWidgets(), [](QWidget *w) { return qobject_cast<add *>(w); }), 1);
+        }, {"a"});
+        Case("each opening empty", {"a"}, [this] { Add("typed"), Click("Command1"); QCOMPARE(DialogText(), ""); }, {"a", "typed"});
+        Case("OK after the main window closed: nothing", {"a"}, [this] { Click("Command1"), m_window->close(), Type("late"); }, {"a"});
+    }
+    void addDialog() { Play(); }
+
+    // Added or edited in place, what the keyword file cannot hold is refused; what it held is kept.
+    void addAndEditRefusals_data()
+    {
+        Columns();
         for (const auto &[what, text, refusal] : {std::tuple{"a line break", QString("a\nb"), "关键字不能包含换行符。"},
-                                                  {"a NUL", nul, "关键字不能包含空字符（NUL）。"},
+                                                  {"a NUL", QStringLiteral("a\0b"), "关键字不能包含空字符（NUL）。"},
                                                   {"outside GBK", QStringLiteral("a😀"), "关键字含有无法保存的字符。"}}) {
-            row(qPrintable(QString("Add refuses ") + what), mine, {"add " + text, "dialog " + text}, mine, {add::Caption(), refusal});
-            row(qPrintable(QString("Edit refuses ") + what), mine, {"edit 0 " + text}, mine, {Form1::Caption(), refusal});
+            Case(QString("Add: ") + what, {"mine"}, [this, text = text] { Add(text); QCOMPARE(DialogText(), text); }, {"mine"}, {{add::Caption(), refusal}});
+            Case(QString("Edit: ") + what, {"mine"}, [this, text = text] { Edit(0, text); }, {"mine"}, {{Form1::Caption(), refusal}});
         }
-        row("Edit: longer than the list shows, unchanged", {shown}, {"edit 0 "}, {shown});
-        row("Edit: longer than a line edit takes", {lineEdit}, {"edit 0 y"}, {lineEdit + "y"});
-        row("Edit: a NUL from the file, unchanged", {nul}, {"edit 0 "}, {nul});
-        const QString changed = Form1::ChangedPrompt(working(), {{"theirs"}, {}});
-        for (const auto &[answer, after, saved] : {std::tuple{"0", "old theirs mine", "old theirs mine"},
-                                                   {"1", "old mine", "old mine"}, {"2", "old mine", "old theirs"}})
-            row(qPrintable(QString("Save after another save, answer ") + answer), {"old"},
-                {"theirs old theirs", "add mine", QString("answer 0 ") + answer, "click Command5", QString("saved ") + saved},
-                QString(after).split(' '), {Form1::Caption(), SaveText, Form1::Caption(), changed});
+        const QString shown(KeywordDelegate::ShownLength + 1, 'x'), lineEdit(QLineEdit().maxLength() + 1, 'x'), nul = QStringLiteral("a\0b");
+        Case("Edit: longer than the list shows, unchanged", {shown}, [this] { Edit(0, ""); }, {shown});
+        Case("Edit: longer than a line edit takes", {lineEdit}, [this] { Edit(0, "y"); }, {lineEdit + "y"});
+        Case("Edit: a NUL from the file, unchanged", {nul}, [this] { Edit(0, ""); }, {nul});
     }
+    void addAndEditRefusals() { Play(); }
 
-    void userActions()
+    void mergeQuestion_data()
     {
-        QFETCH(QStringList, before);
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, after);
-        QFETCH(QStringList, boxes);
-        QVERIFY(start(before));
-        QString failed;
-        QVERIFY2(play(steps, &failed), qPrintable(failed.left(80)));
-        QTRY_COMPARE(m_window->Keywords().Texts(), after); // an access key presses its button a moment later
-        QStringList shown;
-        for (const auto &[title, text] : MessageBox::TakeShown())
-            shown << title << text;
-        QCOMPARE(shown, boxes);
+        Columns();
+        const Boxes boxes{{Form1::Caption(), SaveText}, {Form1::Caption(), Form1::ChangedPrompt(Working(), {{"theirs"}, {}})}};
+        for (const auto &[answer, chosen, after, saved] : {std::tuple{"merge", 0, Texts{"old", "theirs", "mine"}, Texts{"old", "theirs", "mine"}},
+                                                           {"overwrite", 1, Texts{"old", "mine"}, Texts{"old", "mine"}},
+                                                           {"cancel", 2, Texts{"old", "mine"}, Texts{"old", "theirs"}}})
+            Case(answer, {"old"}, [this, chosen = chosen, saved = saved] {
+                Theirs({"old", "theirs"}), Add("mine"), Answer({MessageBox::Yes, chosen}), Click("Command5"), Saved(saved);
+            }, after, boxes);
     }
+    void mergeQuestion() { Play(); }
 
-    void questionsShowNoIcon_data()
+    // Boxes shown for real. Read as rich text, "<!--" hid the rest of the merge question, and an image's source
+    // was opened (a FIFO's for good).
+    void boxesShown_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::newRow("Restore") << "Command4";
-        QTest::newRow("Save") << "Command5";
+        Columns();
+        for (const auto &[what, button] : {std::pair{"Restore", "Command4"}, {"Save", "Command5"}})
+            Case(QString("no icon on the question of ") + what, {"a"}, [this, button = button] {
+                AnswerShown({}), Click(button);
+                QVERIFY2(m_seen.size() == 1 && !m_seen[0].decorated, "a question with an icon");
+            }, {"a"});
+        Case("the merge question, keywords as they are", {"a"}, [this] {
+            Theirs({"a", "<b>x</b>", "<img src=f.png>", "<!--"}), AnswerShown({Yes}), Click("Command5"), ShownAsItIs("“<b>x</b>”、“<img src=f.png>”、“<!--”");
+        }, {"a"});
+        Case("a keyword Save refuses, as it is", {QStringLiteral("<b>\0</b>")}, [this] { AnswerShown({Yes}), Click("Command5"), ShownAsItIs("“<b>"); },
+             {QStringLiteral("<b>\0</b>")});
+        Case("the wait cursor while saving, not over the question", {"old"}, [this] {
+            bool merged = false, waiting = false;
+            QObject watch;
+            connect(&m_window->Keywords(), &QAbstractItemModel::rowsInserted, &watch, [&] { merged = true, waiting = Waiting(); });
+            Theirs({"old", "theirs"}), AnswerShown({Yes, "合并(&M)"}), Click("Command5");
+            QVERIFY2(merged && waiting, merged ? "no wait cursor while saving" : "the save did not merge");
+            QVERIFY2(m_seen.size() == 2 && !m_seen[1].waiting, "the wait cursor over the merge question");
+            QVERIFY2(!QGuiApplication::overrideCursor(), "the wait cursor left after the save");
+        }, {"old", "theirs"});
     }
+    void boxesShown() { Play(); }
 
-    void questionsShowNoIcon()
+    void keywordsShownMarked_data()
     {
-        QFETCH(QString, button);
-        QVERIFY(start({"a"}));
-        MessageBox::ShowBoxes();
-        QStringList decorated{"no box was shown"};
-        QTimer::singleShot(0, [&decorated] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                decorated.clear();
-                if (box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull())
-                    decorated << "the box";
-                for (const QAbstractButton *answer : box->buttons())
-                    if (!answer->icon().isNull())
-                        decorated << answer->text();
-                box->reject();
-            }
-        });
-        m_window->findChild<QPushButton *>(button)->click();
-        QVERIFY2(decorated.isEmpty(), qPrintable("with an icon: " + decorated.join(", ")));
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("shown");
+        const QString x(KeywordDelegate::ShownLength, 'x');
+        QTest::newRow("U+FEFF") << QStringLiteral("\uFEFFselect") << "‹U+FEFF›select";
+        QTest::newRow("private use, GBK A140") << QStringLiteral("a\uE4C6") << "a‹U+E4C6›";
+        QTest::newRow("a zero-width space") << QStringLiteral("un\u200Bion") << "un‹U+200B›ion";
+        QTest::newRow("a tab") << "a\tb" << "a‹U+0009›b";
+        QTest::newRow("the ideographic space") << QStringLiteral("a\u3000") << "a‹U+3000›";
+        QTest::newRow("plain Chinese, unchanged") << "删除 联合" << "删除 联合";
+        QTest::newRow("long, cut") << x + "y" << x + "…";
     }
-
-    // Laying out a huge keyword at every repaint takes seconds.
-    void longKeywordsShownShortened()
+    void keywordsShownMarked()
     {
-        const QString shown = KeywordDelegate().displayText(QString(KeywordDelegate::ShownLength + 1, 'x'), {});
-        QCOMPARE(shown, QString(KeywordDelegate::ShownLength, 'x') + u'…');
+        QFETCH(QString, keyword);
+        QFETCH(QString, shown);
+        QCOMPARE(KeywordDelegate().displayText(keyword, {}), shown);
+        // No keyword can hold the mark.
+        QCOMPARE(KeywordFile::Check("‹"), KeywordFile::Fault::Unencodable);
+        QCOMPARE(KeywordFile::Check("›"), KeywordFile::Fault::Unencodable);
     }
 
     void changedQuestionNamesTheirEdits()
     {
-        const QString text = Form1::ChangedPrompt("/w/inject.txt", {{"theirs"}, {"a", "b", "c", "d"}});
+        const QString text = Form1::ChangedPrompt("/w/inject.txt", {{QStringLiteral("the\uFEFFirs")}, {"a", "b", "c", "d"}});
         QVERIFY2(text.startsWith("工作副本 /w/inject.txt ")
-                     && text.contains("新增了 1 个关键字（“theirs”），删除了 4 个（“a”、“b”、“c”等）。"),
+                     && text.contains("新增了 1 个关键字（“the‹U+FEFF›irs”），删除了 4 个（“a”、“b”、“c”等）。"),
                  qPrintable(text));
     }
 
@@ -215,7 +267,6 @@ private slots:
         QTest::newRow("above: no room below") << wide << QRect(190, 300, 420, 300) << QPoint(190, 192);
         QTest::newRow("over the list: the window fills the screen") << small << small << QPoint(0, 0);
     }
-
     void addDialogPlacedBeside()
     {
         QFETCH(QRect, screen);
@@ -223,6 +274,53 @@ private slots:
         QFETCH(QPoint, place);
         const QRect buttons(window.topLeft() + QPoint(320, 30), QSize(80, 180));
         QCOMPARE(Form1::PlaceBeside(window, buttons, QSize(290, 100), screen, 8), place);
+    }
+
+    // The design: each control by window/container/name, its caption, and its place in twips in its container;
+    // a window's row gives its client area.
+    void controlsAsDesigned_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("twips");
+        const auto row = [](const char *path, const QString &caption, QRect twips) { QTest::newRow(path) << caption << twips; };
+        row("Form1", "Vantrel 通用防注入过滤器", {0, 0, 6195, 4050});
+        row("Form1/Frame1", "过滤字符", {120, 240, 4575, 3615});
+        row("Form1/Frame1/ListView1", "过滤URL关键字列表", {120, 240, 4335, 3135});
+        row("Form1/Command1", "添加(A)", {4800, 360, 1215, 615});
+        row("Form1/Command2", "删除(&D)", {4800, 1080, 1215, 615});
+        row("Form1/Command4", "恢复默认", {4800, 1800, 1215, 615});
+        row("Form1/Command5", "确定(O)", {4800, 2520, 1215, 615});
+        row("add", "添加URL过滤字符", {0, 0, 4275, 1425});
+        row("add/Frame1", "输入要过滤的字符", {120, 120, 2775, 1095});
+        row("add/Frame1/Text1", "", {120, 360, 2535, 375});
+        row("add/Command1", "确定(&O)", {3120, 120, 975, 495});
+        row("add/Command2", "取消(&C)", {3120, 720, 975, 495});
+    }
+    void controlsAsDesigned()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QRect, twips);
+        const Texts path = QString(QTest::currentDataTag()).split('/');
+        QVERIFY(Start({}));
+        Click("Command1");
+        QWidget *window = path[0] == "add" ? static_cast<QWidget *>(m_window->AddDialog()) : m_window.get();
+        QWidget *control = path.size() == 1 ? window : window->findChild<QWidget *>(path.last());
+        QVERIFY2(control && control->logicalDpiX() == 96 && control->logicalDpiY() == 96, "missing, or not at 96 DPI");
+        if (path.size() > 1)
+            QCOMPARE(control->parentWidget()->objectName(), path[path.size() - 2]);
+        QCOMPARE(path.size() == 1 ? QRect({}, control->size()) : control->geometry(),
+                 QRect(twips.topLeft() / 15, twips.size() / 15)); // 15 twips to a pixel at 96 DPI
+        const auto *view = qobject_cast<QAbstractItemView *>(control);
+        const char *property = path.size() == 1 ? "windowTitle" : qobject_cast<QGroupBox *>(control) ? "title" : "text";
+        QCOMPARE(view ? view->model()->headerData(0, Qt::Horizontal).toString() : control->property(property).toString(), caption);
+    }
+
+    // To the nearest pixel: the design's multiples of 15 twips leave nothing to round at 96 DPI.
+    void twipsRoundToNearest()
+    {
+        QCOMPARE(Twips::ToPixels(1425, 120), 119); // 118.75
+        QCOMPARE(Twips::ToPixels(4575, 144), 458); // 457.5
+        QCOMPARE(Twips::ToPixels(7, 96), 0);       // 0.47
     }
 };
 

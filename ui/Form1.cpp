@@ -9,12 +9,25 @@
 #include "add.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShortcut>
 
 #include <cstdio>
+
+namespace {
+
+// The cursor over every window of the program, until what this returns goes.
+auto CursorWhile(Qt::CursorShape shape)
+{
+    QGuiApplication::setOverrideCursor(shape);
+    return qScopeGuard(&QGuiApplication::restoreOverrideCursor);
+}
+
+} // namespace
 
 std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
@@ -177,6 +190,7 @@ void Form1::Command5_Click()
     // fix the cause and save again.
     QString error;
     const auto ask = [this](const QString &path, const KeywordMerge::Changes &theirs) {
+        const auto normal = CursorWhile(Qt::ArrowCursor); // not the wait cursor over a question
         switch (MessageBox::Choice(this, Caption(), ChangedPrompt(path, theirs),
                                    {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
         case 0: return OnChange::Merge;
@@ -184,19 +198,25 @@ void Form1::Command5_Click()
         default: return OnChange::Cancel;
         }
     };
-    if (!SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask) && !error.isEmpty())
+    bool saved;
+    {
+        // A save may wait some seconds for another operator's save to finish.
+        const auto waiting = CursorWhile(Qt::WaitCursor);
+        saved = SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask);
+    }
+    if (!saved && !error.isEmpty())
         Report(error);
 }
 
 QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs)
 {
     const auto some = [](const QStringList &keywords) {
-        constexpr qsizetype Shown = 3, Length = 20;
+        constexpr qsizetype Listed = 3, Length = 20;
         QStringList quoted;
-        for (const QString &keyword : keywords.first(qMin(Shown, keywords.size())))
-            quoted << QStringLiteral("“%1”").arg(keyword.size() > Length ? keyword.left(Length) + u'…' : keyword);
+        for (const QString &keyword : keywords.first(qMin(Listed, keywords.size())))
+            quoted << QStringLiteral("“%1”").arg(KeywordDelegate::Shown(keyword, Length));
         return keywords.isEmpty() ? QString()
-                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Shown ? QStringLiteral("等") : QString());
+                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Listed ? QStringLiteral("等") : QString());
     };
     return QStringLiteral("工作副本 %1 在你打开之后被改动过（例如另一位操作员保存了它）：那里新增了 %2 个关键字%3，删除了 %4 个%5。\n\n"
                           "合并：保留那里的改动，再加上你的改动，你新增的关键字排在最后。\n"

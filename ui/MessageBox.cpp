@@ -41,6 +41,10 @@ void FitTitle(QMessageBox &box)
 int Run(QMessageBox &box, const QList<QAbstractButton *> &buttons)
 {
     box.setWindowModality(Qt::ApplicationModal);
+    // Boxes quote keywords and paths, which anyone who may save can choose:
+    // read as rich text, "<!--" would hide the rest of a question, and an
+    // image's source would be opened, a FIFO blocking the window for good.
+    box.setTextFormat(Qt::PlainText);
     // Some styles decorate standard buttons with pictures; these have none.
     for (QAbstractButton *button : buttons)
         button->setIcon(QIcon());

@@ -7,9 +7,9 @@
 class QWidget;
 
 // Every message box of the program, each given its parent, title and text in
-// that order. Each is modal to the whole program and wide enough for its
-// whole title; its first button is the default and its last is what Esc or
-// closing the box chooses.
+// that order. Each is modal to the whole program, shows its text as plain
+// text, and is wide enough for its whole title; its first button is the
+// default and its last is what Esc or closing the box chooses.
 class MessageBox
 {
 public:

@@ -44,6 +44,9 @@ window() {
 }
 gone() { for _ in $(seq 100); do xdotool search --onlyvisible --name . | grep -qx "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
 
+# The main window's buttons, at their centres in its client area: click "$MAIN" $SAVE_BUTTON.
+ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188"
+
 # Real input, into a window given by its id; click takes a point of its client area.
 keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }
 type_in() { xdotool windowactivate --sync "$1" type --delay 80 "$2"; }

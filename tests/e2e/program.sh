@@ -10,15 +10,14 @@ ended() {
     for _ in $(seq 100); do [ -s "$OUT/status" ] && break; sleep 0.1; done
     [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
 }
-# The main window's buttons, at their centres.
-add_dialog() { click "$MAIN" 360 44; DIALOG=$(window 添加URL过滤字符); }
+add_dialog() { click "$MAIN" $ADD_BUTTON; DIALOG=$(window 添加URL过滤字符); }
 # The Restore box is wide enough for its long title (about 330 pixels in bold).
 restore() {
-    click "$MAIN" 360 140
+    click "$MAIN" $RESTORE_BUTTON
     geometry "$(window Vantrel通用防注入过滤器恢复默认设置 "$MAIN")" && [ "$WIDTH" -ge 400 ] || fail "the Restore box is $WIDTH wide"
     SHOT=restore answer "$MAIN" Vantrel通用防注入过滤器恢复默认设置 "$1"
 }
-save() { click "$MAIN" 360 188; SHOT=save answer "$MAIN" "$CAPTION" "$1"; }
+save() { click "$MAIN" $SAVE_BUTTON; SHOT=save answer "$MAIN" "$CAPTION" "$1"; }
 saved() {
     for _ in $(seq 50); do cmp -s <(gbk "$@") $PUBLISHED && break; sleep 0.1; done
     same $PUBLISHED "$@"; same $WORKING "$@"
@@ -53,7 +52,7 @@ keys "$DIALOG" Return Escape apostrophe Tab Return
 gone "$DIALOG"
 # No row is picked yet, so Delete does nothing. Three Tabs from Delete reach the
 # list; the Delete key deletes the picked row, and then nothing more.
-click "$MAIN" 360 92
+click "$MAIN" $DELETE_BUTTON
 keys "$MAIN" Tab Tab Tab Down Down Down Down Down Delete Delete
 # No to either question changes nothing.
 restore Escape
