@@ -1,0 +1,102 @@
+#pragma once
+
+// What the store tests need of the system beyond plain files: root, other
+// users, links and a log of their own.
+
+#include "SaveRecord.h"
+#include "SystemReason.h"
+#include "TestFiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+// Root, other users, POSIX ACLs, private mounts and the interposers are
+// POSIX; Wine makes no symbolic links or junctions (CreateSymbolicLinkW does
+// nothing there), so links, another user's above all, are left to POSIX too.
+#ifdef Q_OS_WIN
+#define POSIX_ONLY(what) QSKIP("POSIX only: " what)
+#define ROOT_ONLY(posix, root) QSKIP("POSIX only: " posix)
+#else
+#define POSIX_ONLY(what) do {} while (false)
+#define ROOT_ONLY(posix, root) do { if (!PrivateRoot()) QSKIP("needs root, " root); } while (false)
+#endif
+
+const QByteArray Old = "old\r\n"; // what each file holds before a test changes it
+
+// Users and groups, which rows name on every platform and only POSIX runs.
+constexpr int Member = 4001, Group = 4000, WebServer = 33;
+
+// Whether a step of a test's set-up was done; if not, failed tells what and why.
+inline bool Done(bool done, const QString &what, QString *failed)
+{
+#ifdef Q_OS_WIN
+    const QString reason = SystemReason(int(::GetLastError()));
+#else
+    const QString reason = SystemReason(errno);
+#endif
+    if (!done)
+        *failed = QStringLiteral("cannot %1: %2").arg(what, reason);
+    return done;
+}
+
+#ifndef Q_OS_WIN
+
+// Root, in a mount namespace of its own: read-only and full file systems
+// without touching the machine's mounts.
+inline bool PrivateRoot()
+{
+    static const bool root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+                             && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return root;
+}
+
+[[nodiscard]] inline bool Own(const QString &path, uid_t user, gid_t group, mode_t mode, QString *failed)
+{
+    const QByteArray name = QFile::encodeName(path);
+    return Done(::chown(name, user, group) == 0 && ::chmod(name, mode) == 0,
+                QStringLiteral("give %1 to %2:%3 as %4").arg(path).arg(user).arg(group).arg(mode, 0, 8), failed);
+}
+
+// Moves what is at path to real and puts there a link to it owned by owner.
+[[nodiscard]] inline bool LinkAside(const QString &path, const QString &real, uid_t owner, QString *failed)
+{
+    const QByteArray name = QFile::encodeName(path), target = QFile::encodeName(real);
+    return Done(::rename(name, target) == 0, "move aside " + path, failed)
+           && Done(::symlink(target, name) == 0, "put a link at " + path, failed)
+           && Done(::lchown(name, owner, owner) == 0, "give the link at " + path + " to its owner", failed);
+}
+
+// A log of the test's own, which the saves write to instead of the system's.
+inline int OpenLog(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::copy(name.cbegin(), name.cend(), address.sun_path);
+    const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    SaveRecord::SetDestination(path);
+    return ::bind(log, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0 ? log : -1;
+}
+
+// The lines sent to the log since last asked.
+inline QStringList Received(int log)
+{
+    QStringList lines;
+    char datagram[65536];
+    for (ssize_t size; (size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) >= 0;)
+        lines << QString::fromUtf8(datagram, size);
+    return lines;
+}
+
+#endif
