@@ -56,10 +56,10 @@ public:
         qint64 number = 0;
     };
 
-    // A keyword file larger than this is refused rather than read: a
-    // million keywords take some 14 MB, and the window holds about 110 bytes
-    // a keyword.
-    static constexpr qint64 MaxSize = qint64(32) << 20;
+    // A keyword file larger than this is refused rather than read. A
+    // million keywords take some 14 MB, which the window holds in some 110
+    // MB; a file this size of the shortest keywords, some 400 MB.
+    static constexpr qint64 MaxSize = qint64(16) << 20;
 
     explicit SafeFile(const QString &path);
     ~SafeFile();

@@ -56,7 +56,7 @@ static bool HoldsLock(const QString &path)
 
 // What stands in the way of a save or of the start-up. Held: open in a reader
 // that does not share deleting. From ReadOnly on, only root may put them there.
-enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Held, ReadOnly, Full, Mounted, Link };
+enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Huge, Held, ReadOnly, Full, Mounted, Link };
 
 namespace {
 
@@ -119,6 +119,8 @@ class TestKeywordStore : public QObject
 #else
         case Obstacle::Pipe:
             return step(QFile::remove(where) && ::mkfifo(name, 0644) == 0, "put a pipe at");
+        case Obstacle::Huge: // a terabyte that takes no room on the disk
+            return step(::truncate(name, qint64(1) << 40) == 0, "make a sparse terabyte of");
         case Obstacle::ReadOnly:
         case Obstacle::Mounted:
             return step(::mount(name, name, nullptr, MS_BIND, nullptr) == 0, "bind-mount")
@@ -173,6 +175,7 @@ private slots:
         QTest::newRow("the working copy a folder") << Obstacle::Folder << working << Old << "WHERE：这是一个文件夹";
 #ifndef Q_OS_WIN
         QTest::newRow("the working copy a pipe, which must not hang") << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
+        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1099511627776 字节，超过了本程序读取关键字文件的上限 16 MB";
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
