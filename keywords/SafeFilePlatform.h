@@ -15,21 +15,21 @@ namespace SafeFilePlatform {
 // A system handle, closed once when it goes. Traits gives its type, the
 // value that holds nothing, and how to close it.
 template<typename Traits>
-class Handle
+class UniqueHandle
 {
 public:
     using Type = typename Traits::Type;
 
-    explicit Handle(Type handle = Traits::Invalid()) : m_handle(handle) {}
-    ~Handle() { reset(); }
-    Handle(Handle &&other) noexcept : m_handle(other.release()) {}
-    Handle &operator=(Handle &&other) noexcept
+    explicit UniqueHandle(Type handle = Traits::Invalid()) : m_handle(handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle &&other) noexcept : m_handle(other.release()) {}
+    UniqueHandle &operator=(UniqueHandle &&other) noexcept
     {
         reset(other.release());
         return *this;
     }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
+    UniqueHandle(const UniqueHandle &) = delete;
+    UniqueHandle &operator=(const UniqueHandle &) = delete;
 
     Type get() const { return m_handle; }
     bool ok() const { return m_handle != Traits::Invalid(); }

@@ -31,7 +31,7 @@ struct DescriptorTraits
     static int Invalid() { return -1; }
     static void Close(int fd) { ::close(fd); }
 };
-using Descriptor = Handle<DescriptorTraits>;
+using Descriptor = UniqueHandle<DescriptorTraits>;
 
 // A system call again for as long as a signal interrupts it.
 template<typename Call>

@@ -34,7 +34,7 @@ struct HandleTraits
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE handle) { ::CloseHandle(handle); }
 };
-using Handle = SafeFilePlatform::Handle<HandleTraits>;
+using Handle = UniqueHandle<HandleTraits>;
 
 const wchar_t *Wide(const QString &path)
 {
