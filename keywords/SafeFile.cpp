@@ -4,6 +4,7 @@
 #include "SystemReason.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace SafeFilePlatform {
 
@@ -30,6 +31,17 @@ Reading ReadWhole(qint64 expectedSize, const std::function<qint64(char *, qint64
     data.truncate(used);
     *bytes = std::move(data);
     return Reading::Done;
+}
+
+Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const Attempt attempt = take();
+        if (attempt != Attempt::Busy || std::chrono::steady_clock::now() >= deadline)
+            return attempt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 QString LeftoverName(const QString &name, qint64 processId, bool old)
@@ -65,6 +77,36 @@ bool SafeFile::Missing(const Error &e)
     return e.cause == Cause::System && Classify(e.code) == Failure::NotThere;
 }
 
+namespace {
+
+// Why a step failed with a system error code.
+QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &words)
+{
+    using Step = SafeFile::Step;
+    const Failure failure = Classify(e.code);
+    if (e.step == Step::Reach && failure == Failure::NotAFolder)
+        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
+    if (e.step == Step::Reach && failure == Failure::NotThere)
+        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
+    if (e.step == Step::Create && failure == Failure::Denied) {
+        const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
+        constexpr int GroupMayWrite = 020;
+        if (e.mode & GroupMayWrite && !e.group.isEmpty())
+            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“%2”，你重新登录后即可保存")
+                                .arg(e.group, words.addToGroup.arg(e.group, me));
+        return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
+    }
+    if (e.step == Step::Create)
+        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
+    if (e.step == Step::Rename && failure == Failure::MountedAlone)
+        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹").arg(e.path);
+    if (e.step == Step::MakeFolder && (failure == Failure::Denied || failure == Failure::ReadOnly))
+        return SystemReason(e.code) + words.makesFolders;
+    return SystemReason(e.code);
+}
+
+} // namespace
+
 QString SafeFile::Explain(const Error &e)
 {
     const QString me = CurrentUserName();
@@ -97,24 +139,5 @@ QString SafeFile::Explain(const Error &e)
     case Cause::Changed:
         break;
     }
-    const Failure failure = Classify(e.code);
-    if (e.step == Step::Reach && failure == Failure::NotAFolder)
-        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
-    if (e.step == Step::Reach && failure == Failure::NotThere)
-        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
-    if (e.step == Step::Create && failure == Failure::Denied) {
-        const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
-        constexpr int GroupMayWrite = 020;
-        if (e.mode & GroupMayWrite && !e.group.isEmpty())
-            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“%2”，你重新登录后即可保存")
-                                .arg(e.group, words.addToGroup.arg(e.group, me));
-        return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
-    }
-    if (e.step == Step::Create)
-        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
-    if (e.step == Step::Rename && failure == Failure::MountedAlone)
-        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹").arg(e.path);
-    if (e.step == Step::MakeFolder && (failure == Failure::Denied || failure == Failure::ReadOnly))
-        return SystemReason(e.code) + words.makesFolders;
-    return SystemReason(e.code);
+    return ExplainSystem(e, me, words);
 }

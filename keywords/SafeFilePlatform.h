@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <utility>
 
@@ -83,6 +84,11 @@ QString LeftoverName(const QString &name, qint64 processId, bool old = false);
 // The process id in the name of a leftover of the file called name; 0 for
 // any other name.
 qint64 LeftoverProcess(QStringView entry, QStringView name);
+
+// Tries to take a lock every 50 ms until take gives something other than
+// Busy, or wait has passed.
+enum class Attempt { Taken, Busy, Failed, Unguarded };
+Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take);
 
 // What a system error code means to the sentences of SafeFile::Explain.
 enum class Failure { Other, NotThere, NotAFolder, Denied, ReadOnly, MountedAlone };

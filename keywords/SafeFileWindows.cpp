@@ -6,7 +6,6 @@
 #include <QFileInfo>
 
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -240,6 +239,26 @@ QString OtherThanSavers(const Handle &file, const QString &group)
     }
     ::LocalFree(security);
     return other;
+}
+
+// The lock file. The first save makes it for those who may save alone; one
+// made by someone else is checked by OtherThanSavers.
+Handle OpenLockFile(const QString &path, const QString &group)
+{
+    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(SidText(CurrentUser().sid()))
+                         + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return Handle();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    constexpr DWORD Access = GENERIC_READ | GENERIC_WRITE, Share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    Handle file(::CreateFileW(Wide(path), Access, Share, &attributes, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    const DWORD code = ::GetLastError();
+    ::LocalFree(descriptor);
+    if (!file.ok() && code == ERROR_FILE_EXISTS)
+        return Open(path, Access, Share);
+    ::SetLastError(code);
+    return file;
 }
 
 // Opens a part of the way to look at it: held open against renaming when the
@@ -491,44 +510,32 @@ void SafeFile::RemoveLeftovers() const
 bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
 {
     const QString lockPath = Join(m_folderPath, LockName(m_held->name));
-    // The first save makes it for those who may save alone; one made by
-    // someone else must let nobody else open it either.
     const QString group = SavingGroupSid();
-    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(SidText(CurrentUser().sid()))
-                         + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
-        return Fail(error, Step::Lock, ::GetLastError(), lockPath);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    constexpr DWORD Access = GENERIC_READ | GENERIC_WRITE;
-    Handle file(::CreateFileW(Wide(lockPath), Access, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, CREATE_NEW,
-                              FILE_ATTRIBUTE_HIDDEN, nullptr));
-    ::LocalFree(descriptor);
-    if (!file.ok() && ::GetLastError() == ERROR_FILE_EXISTS)
-        file = Open(lockPath, Access, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    Handle file = OpenLockFile(lockPath, group);
     FILE_ATTRIBUTE_TAG_INFO info{};
     if (!Attributes(file, &info)) {
         const DWORD code = ::GetLastError();
-        return Fail(error, code == ERROR_ACCESS_DENIED ? Step::Create : Step::Lock, code,
-                    code == ERROR_ACCESS_DENIED ? m_folderPath : lockPath);
+        if (code == ERROR_ACCESS_DENIED)
+            return Fail(error, Step::Create, code, m_folderPath);
+        return Fail(error, Step::Lock, code, lockPath);
     }
     if (info.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
         return Fail(error, Step::Lock, 0, lockPath, Cause::NotAFile);
     if (const QString other = OtherThanSavers(file, group); !other.isEmpty())
         return Fail(error, Step::Lock, 0, lockPath, Cause::OpenToOthers, other);
-
-    const auto deadline = std::chrono::steady_clock::now() + wait;
     OVERLAPPED whole{};
-    while (!::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
-        const DWORD code = ::GetLastError();
-        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING)
-            return Fail(error, Step::Lock, code, lockPath);
-        if (std::chrono::steady_clock::now() >= deadline)
-            return Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    switch (TakeWithin(wait, [&] {
+        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+            return Attempt::Taken;
+        return ::GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
+    })) {
+    case Attempt::Taken: m_held->lock = std::move(file); return true;
+    case Attempt::Unguarded: return true;
+    case Attempt::Failed: return Fail(error, Step::Lock, ::GetLastError(), lockPath);
+    case Attempt::Busy: break;
     }
-    m_held->lock = std::move(file);
-    return true;
+    // Windows does not tell who holds a lock.
+    return Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
 }
 
 void SafeFile::Unlock()

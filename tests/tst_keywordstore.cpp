@@ -398,7 +398,7 @@ private slots:
         other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         other.start(QCoreApplication::applicationFilePath(),
                     {"--hold-lock", m_at.workingCopy, QString::number(holdFor), QString::fromLatin1(theirs.toBase64())});
-        QVERIFY2(other.waitForReadyRead(10000) && other.readAll() == "locked\n", "the other save took no lock");
+        QVERIFY2(other.waitForReadyRead(10000) && other.readAll().trimmed() == "locked", "the other save took no lock");
         KeywordList list;
         LastSeen seen;
         QString error;
