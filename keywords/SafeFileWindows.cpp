@@ -261,6 +261,46 @@ Handle OpenLockFile(const QString &path, const QString &group)
     return file;
 }
 
+bool WriteWhole(const Handle &file, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = DWORD(qMin<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
+        if (!::WriteFile(file.get(), bytes.constData() + done, chunk, &wrote, nullptr))
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
+// Gives the new file the target's name. ReplaceFileW gives it the old one's
+// ACL, owner and attributes, so whoever reads the copy now (the web server's
+// user) still can, and refuses rather than replace it with one it could not
+// give them to. With a backup name it fails leaving both files as they were,
+// and a reader that shares deleting may keep the old file open meanwhile.
+DWORD TakeName(const QString &file, const QString &target, const QString &backup, bool targetExists)
+{
+    constexpr DWORD Move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!targetExists)
+        return ::MoveFileExW(Wide(file), Wide(target), Move) ? ERROR_SUCCESS : ::GetLastError();
+    if (::ReplaceFileW(Wide(target), Wide(file), Wide(backup), 0, nullptr, nullptr)) {
+        ::DeleteFileW(Wide(backup));
+        return ERROR_SUCCESS;
+    }
+    const DWORD code = ::GetLastError();
+    // The old file has gone meanwhile, or was moved to the backup name before
+    // the new one could take its name: the new one still has to, or the old
+    // one goes back.
+    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        && ::MoveFileExW(Wide(file), Wide(target), Move)) {
+        ::DeleteFileW(Wide(backup));
+        return ERROR_SUCCESS;
+    }
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH);
+    return code;
+}
+
 // Opens a part of the way to look at it: held open against renaming when the
 // rights allow it, looked at anyway when they do not.
 Handle OpenOnTheWay(const QString &path, bool *held)
@@ -448,45 +488,15 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return Fail(error, step, code, m_path);
     };
 
-    for (qsizetype done = 0; done < bytes.size();) {
-        DWORD wrote = 0;
-        const DWORD chunk = DWORD(qMin<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
-        if (!::WriteFile(file.get(), bytes.constData() + done, chunk, &wrote, nullptr))
-            return abandon(Step::Write, ::GetLastError());
-        done += wrote;
-    }
-    if (!::FlushFileBuffers(file.get()))
+    if (!WriteWhole(file, bytes) || !::FlushFileBuffers(file.get()))
         return abandon(Step::Write, ::GetLastError());
     file.reset();
     if (unchanged && !unchanged()) {
         ::DeleteFileW(Wide(temporary));
         return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
     }
-
-    // ReplaceFileW gives the new file the old one's ACL, owner and attributes,
-    // so whoever reads the copy now (the web server's user) still can, and
-    // refuses rather than replace it with one it could not give them to. With
-    // a backup name it fails leaving both files as they were, and a reader
-    // that shares deleting may keep the old file open meanwhile.
-    constexpr DWORD Move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (!m_held->exists)
-        return ::MoveFileExW(Wide(temporary), Wide(target), Move) || abandon(Step::Rename, ::GetLastError());
-    if (::ReplaceFileW(Wide(target), Wide(temporary), Wide(backup), 0, nullptr, nullptr)) {
-        ::DeleteFileW(Wide(backup));
-        return true;
-    }
-    const DWORD code = ::GetLastError();
-    // The old file has gone meanwhile, or was moved to the backup name before
-    // the new one could take its name: the new one still has to, or the old
-    // one goes back.
-    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        && ::MoveFileExW(Wide(temporary), Wide(target), Move)) {
-        ::DeleteFileW(Wide(backup));
-        return true;
-    }
-    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        ::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH);
-    return abandon(Step::Rename, code);
+    const DWORD code = TakeName(temporary, target, backup, m_held->exists);
+    return code == ERROR_SUCCESS || abandon(Step::Rename, code);
 }
 
 // A save killed midway leaves its new file behind under a name that holds its
