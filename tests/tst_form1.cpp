@@ -64,7 +64,7 @@ class TestForm1 : public QObject
             }
             else if (verb == "theirs") done = WriteKeywords(working(), text.split(' '));
             else if (verb == "dialog") done = typed() && typed()->text() == text;
-            else if (verb == "picked") done = view()->selectionModel()->selectedRows() << view()->currentIndex() == QModelIndexList(2, row);
+            else if (verb == "picked") done = (view()->selectionModel()->selectedRows() << view()->currentIndex()) == QModelIndexList(2, row);
             else if (verb == "inSight") done = rect.top() >= 0 && rect.bottom() < view()->viewport()->height();
             else if (verb == "columnEndInSight") done = rect.right() < view()->viewport()->width();
             else if (verb == "rowTall") done = rect.height() == view()->sizeHintForRow(row.row());

@@ -90,13 +90,6 @@ bool OpenSharingDelete(QFile &file, const QString &path)
 
 #else
 
-struct stat Stat(const QString &path)
-{
-    struct stat st{};
-    ::lstat(QFile::encodeName(path).constData(), &st);
-    return st;
-}
-
 bool Own(const QString &path, uid_t user, gid_t group, mode_t mode)
 {
     const QByteArray name = QFile::encodeName(path);
