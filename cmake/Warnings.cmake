@@ -5,10 +5,12 @@
 option(VANTREL_WERROR "Treat warnings in this project's own code as errors" OFF)
 add_library(project_warnings INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(project_warnings INTERFACE -Wall -Wextra -Wpedantic)
+    # C++ only: the Windows program's resource script goes through windres.
+    set(flags -Wall -Wextra -Wpedantic)
     if(VANTREL_WERROR)
-        target_compile_options(project_warnings INTERFACE -Werror)
+        list(APPEND flags -Werror)
     endif()
+    target_compile_options(project_warnings INTERFACE "$<$<COMPILE_LANGUAGE:CXX>:${flags}>")
 endif()
 
 # Links project_warnings to the targets of FOLDER and the folders under it.
