@@ -28,8 +28,8 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/com.vantrel.filter.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
 install(FILES data/com.vantrel.filter.metainfo.xml DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 
-# Every size is rendered when the package is made: a developer's build does
-# not wait for them.
+# Every size is rendered by the plain build, as is the changelog, so that
+# `cmake --build` and then `cmake --install` puts every file in place.
 set(_icons "")
 foreach(size 16 24 32 48 64 128 256)
     set(_png "${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/vantrel-filter.png")
@@ -46,7 +46,7 @@ add_custom_command(OUTPUT "${_changelog}"
     COMMAND ${CMAKE_COMMAND} -E copy "${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog" changelog
     COMMAND gzip -9nf changelog
     DEPENDS cmake/debian/changelog VERBATIM)
-add_custom_target(package-files DEPENDS ${_icons} "${_changelog}")
+add_custom_target(package-files ALL DEPENDS ${_icons} "${_changelog}")
 install(FILES cmake/debian/copyright "${_changelog}" DESTINATION "${_docs}")
 install(FILES cmake/debian/lintian-overrides
     DESTINATION "${CMAKE_INSTALL_DATADIR}/lintian/overrides" RENAME vantrel-filter)

@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-BUILD_DIR=build-release BUILD_TYPE=Release scripts/build.sh -DBUILD_TESTING=OFF
+scripts/build.sh release
 build-release/bench/bench_store "$@"
 echo
 QT_QPA_PLATFORM=offscreen build-release/bench/bench_window

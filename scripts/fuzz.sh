@@ -11,8 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-${FUZZ_SECONDS:-60}}"
 scripts/setup.sh
 
-BUILD_DIR=build-fuzz BUILD_TARGET=fuzz_keywordfile scripts/build.sh -DCMAKE_CXX_COMPILER=clang++ \
-    -DBUILD_TESTING=OFF -DVANTREL_FUZZ=ON
+scripts/build.sh fuzz
 
 # New inputs go to a scratch corpus, never into the committed seeds.
 corpus="$(mktemp -d)"

@@ -4,7 +4,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-program="${BUILD_DIR:-build}/vantrel-filter"
+program=build/vantrel-filter
 # The program creates /tarnwick at start-up; say how to get it instead of
 # an error box that nobody may see.
 if [ ! -e /tarnwick ] && [ ! -L /tarnwick ] && [ ! -w / ]; then

@@ -10,8 +10,7 @@ export VANTREL_SET_UP=1
 scripts/build.sh
 
 failed=""
-(cd "${BUILD_DIR:-build}" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600) \
-    || failed="$failed test-suite"
+ctest --preset default || failed="$failed test-suite"
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || failed="$failed fuzzer"
 scripts/sanitize.sh || failed="$failed sanitizers"
 windows="Windows under Wine"

@@ -7,6 +7,9 @@
 # cores. Prints the cache folder on its last line.
 set -eu
 cd "$(dirname "$0")/.."
+# The host's Qt tools first: the cross build runs them, and its version is
+# the one to build.
+scripts/setup.sh
 . scripts/windows-env.sh
 
 options="shared;no-icu;windows-gl-guard;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"

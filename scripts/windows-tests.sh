@@ -12,5 +12,4 @@ if [ ! -f "$VANTREL_WINQT/vantrel-stamp" ] && [ "${1:-}" != "--make-qt" ]; then
     exit 77
 fi
 scripts/windows-build.sh
-cd "${WINDOWS_BUILD_DIR:-build-windows}"
-ctest --output-on-failure --timeout 600
+ctest --preset windows
