@@ -412,7 +412,8 @@ private slots:
         QElapsedTimer waited;
         waited.start();
         const bool saved = SaveAndPublish(m_at, list, &error, &seen, ask);
-        const qint64 ms = waited.elapsed(), holder = other.processId();
+        const qint64 ms = waited.elapsed();
+        [[maybe_unused]] const qint64 holder = other.processId();
         other.kill();
         other.waitForFinished();
         QFETCH(QString, result);
