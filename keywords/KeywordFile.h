@@ -19,6 +19,8 @@ public:
 
     // What saving the keyword alone would refuse, as Encode decides it.
     static Fault Check(const QString &keyword);
+    // What is wrong with a keyword at fault, as words that follow "关键字".
+    static QString FaultText(Fault fault);
 
     struct Decoded
     {

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 class KeywordList;
@@ -27,6 +28,9 @@ struct Locations;
 [[nodiscard]] bool RunStartUp(const Locations &locations, KeywordList &list, QString *error,
                               LastSeen *seen = nullptr);
 
+// How long a save waits for another save of the same list to finish.
+inline constexpr std::chrono::seconds SaveWait{5};
+
 enum class OnChange { Merge, Overwrite, Cancel };
 // Asked when the working copy holds other keywords than it did when last seen.
 using ChangedQuestion = std::function<OnChange(const QString &path, const KeywordMerge::Changes &theirs)>;
@@ -40,7 +44,8 @@ using ChangedQuestion = std::function<OnChange(const QString &path, const Keywor
 // With seen, a working copy that someone else has changed since is not
 // overwritten unasked: ask chooses (without ask, Merge), a merge puts the
 // merged keywords in the list, and seen follows what was written. Cancel
-// writes nothing and returns false with an empty error. Every save, failed or
-// not, leaves a line in the system log.
+// writes nothing and returns false with an empty error. Saves of one list
+// take turns, each waiting at most SaveWait for the one before. Every save,
+// failed or not, leaves a line in the system log.
 [[nodiscard]] bool SaveAndPublish(const Locations &locations, KeywordList &list, QString *error,
                                   LastSeen *seen = nullptr, const ChangedQuestion &ask = {});

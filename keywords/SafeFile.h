@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -11,13 +12,14 @@
 // program could not reach otherwise.
 //
 // A link on the way (a symbolic link, or on Windows a junction too) is
-// followed only when it belongs to root (on Windows to Administrators or
-// SYSTEM) or to that user, as the kernel does in shared sticky folders;
-// anything found is opened through what was checked, so a link swapped in
-// afterwards is not followed either. A replacement is a new file in the same
-// folder that takes the old name in one rename: readers and a crash see the
-// whole old file or the whole new one, and a link planted at the name is
-// replaced rather than followed.
+// followed only when MayFollow says so; anything found is opened through what
+// was checked, so a link swapped in afterwards is not followed either. A
+// replacement is a new file in the same folder that takes the old name in one
+// rename: readers and a crash see the whole old file or the whole new one, and
+// a link planted at the name is replaced rather than followed.
+//
+// SafeFile.cpp holds what both systems share; SafeFilePosix.cpp and
+// SafeFileWindows.cpp hold the system calls.
 class SafeFile
 {
 public:
@@ -30,6 +32,7 @@ public:
         Rename,
         Confirm, // the folder's sync: the copy was replaced, but is not known to be on disk
         MakeFolder,
+        Lock,    // the lock that orders saves
     };
     enum class Cause {
         System,         // the system's error code in code: errno, or GetLastError() on Windows
@@ -37,6 +40,9 @@ public:
         NotAFile,       // a device, a pipe or a socket
         NarrowsReaders, // the replacement would shut out someone who reads it now
         Changed,        // the file is no longer what the caller expected; nothing was replaced
+        TooLarge,       // larger than MaxSize; its size in number
+        Busy,           // another save holds the lock; its process in number where the system tells
+        OpenToOthers,   // the lock file lets people other than those who may save take it
     };
     struct Error
     {
@@ -47,7 +53,13 @@ public:
         QString owner; // of the link, the folder or the file at fault, by name
         QString group; // its group, where the system has one
         int mode = 0;  // its permission bits, where the system has them
+        qint64 number = 0;
     };
+
+    // A keyword file larger than this is refused rather than read. A
+    // million keywords take some 14 MB, which the window holds in some 110
+    // MB; a file this size of the shortest keywords, some 400 MB.
+    static constexpr qint64 MaxSize = qint64(16) << 20;
 
     explicit SafeFile(const QString &path);
     ~SafeFile();
@@ -65,16 +77,33 @@ public:
     // the system carries the old file's ACL, owner and attributes over, or
     // refuses, and a new file takes the folder's inherited ACL. Earlier
     // saves' leftovers whose process is gone are removed first. When given,
-    // unchanged is asked once the new file is whole, just before the rename,
-    // with the folder locked against other replacements that lock it too: on
-    // false nothing is replaced and the error's cause is Changed.
+    // unchanged is asked once the new file is whole, just before the rename:
+    // on false nothing is replaced and the error's cause is Changed. Saves
+    // hold the Lock around it, so that they take turns.
     bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
+
+    // Takes the lock that orders saves of this file, waiting at most wait for
+    // a save that holds it. The lock is a file beside this one, ".NAME.lock",
+    // that only those who may write the folder can open, so nobody else can
+    // hold up a save. Held until Unlock, or until this goes.
+    bool Lock(std::chrono::milliseconds wait, Error *error);
+    void Unlock();
 
     QString FolderPath() const { return m_folderPath; }
 
     // Creates the folder when nothing of that name exists; anything already
     // there, even a plain file, is left alone.
     static bool MakeFolder(const QString &path, Error *error);
+
+    // The lock file of the file called name.
+    static QString LockName(const QString &name);
+
+    // Whether a link that this account owns is followed for the user running
+    // the program: only when it is the system's (root; on Windows
+    // Administrators or SYSTEM) or the user's own, the rule the kernel keeps
+    // in shared sticky folders. Accounts as the system numbers them: a uid,
+    // or on Windows a SID in its string form.
+    static bool MayFollow(const QString &linkOwner, const QString &user);
 
     // Why a step failed, in words the user can act on.
     static QString Explain(const Error &error);

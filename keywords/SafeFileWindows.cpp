@@ -1,13 +1,11 @@
 #include "SafeFile.h"
 
-#include "SystemReason.h"
+#include "SafeFilePlatform.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <optional>
+#include <chrono>
 #include <vector>
 
 #include <windows.h>
@@ -20,38 +18,22 @@
 #define ERROR_DIRECTORY_NOT_SUPPORTED 336L
 #endif
 
+using namespace SafeFilePlatform;
+
 namespace {
 
-// As many as the Linux build follows, which stops where its kernel would.
-constexpr int MaxLinks = 40;
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // What is opened to be looked at: the link itself, not what it points to,
 // and folders as well as files.
 constexpr DWORD AsItIs = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
-class Handle
+struct HandleTraits
 {
-public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
-    ~Handle() { reset(); }
-    Handle(Handle &&other) noexcept : m_handle(std::exchange(other.m_handle, INVALID_HANDLE_VALUE)) {}
-    Handle &operator=(Handle &&other) noexcept
-    {
-        reset(std::exchange(other.m_handle, INVALID_HANDLE_VALUE));
-        return *this;
-    }
-    HANDLE get() const { return m_handle; }
-    bool ok() const { return m_handle != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE)
-    {
-        if (ok())
-            ::CloseHandle(m_handle);
-        m_handle = handle;
-    }
-
-private:
-    HANDLE m_handle;
+    using Type = HANDLE;
+    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE handle) { ::CloseHandle(handle); }
 };
+using Handle = UniqueHandle<HandleTraits>;
 
 const wchar_t *Wide(const QString &path)
 {
@@ -92,6 +74,23 @@ QString Join(const QString &folder, const QString &name)
     return folder.endsWith(u'\\') ? folder + name : folder + u'\\' + name;
 }
 
+QString SidText(PSID sid)
+{
+    wchar_t *text = nullptr;
+    if (!sid || !::ConvertSidToStringSidW(sid, &text))
+        return {};
+    const QString shown = QString::fromWCharArray(text);
+    ::LocalFree(text);
+    return shown;
+}
+
+QString WellKnownSidText(WELL_KNOWN_SID_TYPE type)
+{
+    BYTE known[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof known;
+    return ::CreateWellKnownSid(type, nullptr, known, &size) ? SidText(known) : QString();
+}
+
 QString AccountName(PSID sid)
 {
     wchar_t name[256], domain[256];
@@ -101,12 +100,8 @@ QString AccountName(PSID sid)
         const QString account = QString::fromWCharArray(name, int(nameSize));
         return domainSize ? QString::fromWCharArray(domain, int(domainSize)) + u'\\' + account : account;
     }
-    wchar_t *text = nullptr;
-    if (!::ConvertSidToStringSidW(sid, &text))
-        return QStringLiteral("?");
-    const QString shown = QString::fromWCharArray(text);
-    ::LocalFree(text);
-    return shown;
+    const QString shown = SidText(sid);
+    return shown.isEmpty() ? QStringLiteral("?") : shown;
 }
 
 // The user running the program, as the process's token holds it.
@@ -133,22 +128,6 @@ public:
 private:
     QByteArray m_token;
 };
-
-bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type)
-{
-    BYTE known[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof known;
-    return ::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(sid, known);
-}
-
-// The Windows form of root's links in sticky folders: those that the system's
-// administrators or the user running the program made.
-bool Trusted(PSID owner)
-{
-    const PSID me = CurrentUser().sid();
-    return IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsWellKnown(owner, WinLocalSystemSid)
-           || (me && ::EqualSid(owner, me));
-}
 
 // A symbolic link's or a junction's reparse data, laid out as the file
 // system hands it over (the SDK keeps the type in its driver headers).
@@ -221,50 +200,170 @@ bool Alive(DWORD processId)
     return running;
 }
 
-// Held while a save checks the copy and renames over it, so that two saves
-// into one folder take turns. Windows locks no folders: a mutex named after
-// the folder stands in, open to every account, since operators share a list.
-class FolderLock
+// The local group whose members may save, as the installer makes it; empty
+// where there is none, as for a copy unpacked from the zip.
+QString SavingGroupSid()
 {
-public:
-    explicit FolderLock(const QString &folder)
-    {
-        SECURITY_DESCRIPTOR open;
-        ::InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
-        ::SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, &open, FALSE};
-        const QByteArray key = QCryptographicHash::hash(folder.toLower().toUtf8(), QCryptographicHash::Sha1).toHex();
-        for (const QString &scope : {QStringLiteral("Global\\"), QStringLiteral("Local\\")}) {
-            const QString name = scope + QStringLiteral("vantrel-filter-save-") + QLatin1String(key);
-            if ((m_mutex = ::CreateMutexW(&attributes, FALSE, Wide(name))))
-                break;
-        }
-        // Without a lock the save goes on, as on a file system without locks.
-        if (m_mutex && ::WaitForSingleObject(m_mutex, INFINITE) == WAIT_FAILED) {
-            ::CloseHandle(m_mutex);
-            m_mutex = nullptr;
-        }
-    }
-    ~FolderLock()
-    {
-        if (m_mutex) {
-            ::ReleaseMutex(m_mutex);
-            ::CloseHandle(m_mutex);
-        }
-    }
-    FolderLock(const FolderLock &) = delete;
-    FolderLock &operator=(const FolderLock &) = delete;
-
-private:
-    HANDLE m_mutex = nullptr;
-};
-
-// A save's new file, and the old one while the new one takes its name; what
-// a killed save leaves behind goes by the process id in the name.
-QString LeftoverName(const QString &name, DWORD processId, bool old)
-{
-    return u'.' + name + u'.' + QString::number(processId) + (old ? QStringLiteral(".old.tmp") : QStringLiteral(".tmp"));
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    wchar_t domain[256];
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    return ::LookupAccountNameW(nullptr, L"vantrel-filter", sid, &size, domain, &domainSize, &use) ? SidText(sid)
+                                                                                                  : QString();
 }
+
+// The first account, by name, that the file's DACL lets open it besides
+// Administrators, SYSTEM, its owner and the saving group; "Everyone" for a
+// file with no DACL at all. Empty when there is none.
+QString OtherThanSavers(const Handle &file, const QString &group)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (::GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                          nullptr, &dacl, nullptr, &security)
+        != ERROR_SUCCESS)
+        return QStringLiteral("?");
+    const QStringList savers{WellKnownSidText(WinBuiltinAdministratorsSid), WellKnownSidText(WinLocalSystemSid),
+                             SidText(owner), WellKnownSidText(WinCreatorOwnerRightsSid), group};
+    QString other = dacl ? QString() : QStringLiteral("Everyone");
+    for (DWORD i = 0; dacl && other.isEmpty() && i < dacl->AceCount; ++i) {
+        ACE_HEADER *ace = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void **>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE
+            || ace->AceFlags & INHERIT_ONLY_ACE)
+            continue;
+        const PSID sid = &reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
+        if (!savers.contains(SidText(sid)))
+            other = AccountName(sid);
+    }
+    ::LocalFree(security);
+    return other;
+}
+
+// The lock file. The first save makes it for those who may save alone; one
+// made by someone else is checked by OtherThanSavers.
+Handle OpenLockFile(const QString &path, const QString &group)
+{
+    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(SidText(CurrentUser().sid()))
+                         + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return Handle();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    constexpr DWORD Access = GENERIC_READ | GENERIC_WRITE, Share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    Handle file(::CreateFileW(Wide(path), Access, Share, &attributes, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    const DWORD code = ::GetLastError();
+    ::LocalFree(descriptor);
+    if (!file.ok() && code == ERROR_FILE_EXISTS)
+        return Open(path, Access, Share);
+    ::SetLastError(code);
+    return file;
+}
+
+bool WriteWhole(const Handle &file, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        DWORD wrote = 0;
+        const DWORD chunk = DWORD(qMin<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
+        if (!::WriteFile(file.get(), bytes.constData() + done, chunk, &wrote, nullptr))
+            return false;
+        done += wrote;
+    }
+    return true;
+}
+
+// Gives the new file the target's name. ReplaceFileW gives it the old one's
+// ACL, owner and attributes, so whoever reads the copy now (the web server's
+// user) still can, and refuses rather than replace it with one it could not
+// give them to. With a backup name it fails leaving both files as they were,
+// and a reader that shares deleting may keep the old file open meanwhile.
+DWORD TakeName(const QString &file, const QString &target, const QString &backup, bool targetExists)
+{
+    constexpr DWORD Move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!targetExists)
+        return ::MoveFileExW(Wide(file), Wide(target), Move) ? ERROR_SUCCESS : ::GetLastError();
+    if (::ReplaceFileW(Wide(target), Wide(file), Wide(backup), 0, nullptr, nullptr)) {
+        ::DeleteFileW(Wide(backup));
+        return ERROR_SUCCESS;
+    }
+    const DWORD code = ::GetLastError();
+    // The old file has gone meanwhile, or was moved to the backup name before
+    // the new one could take its name: the new one still has to, or the old
+    // one goes back.
+    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        && ::MoveFileExW(Wide(file), Wide(target), Move)) {
+        ::DeleteFileW(Wide(backup));
+        return ERROR_SUCCESS;
+    }
+    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH);
+    return code;
+}
+
+// Opens a part of the way to look at it: held open against renaming when the
+// rights allow it, looked at anyway when they do not.
+Handle OpenOnTheWay(const QString &path, bool *held)
+{
+    Handle next = Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    *held = next.ok();
+    for (const DWORD access : {DWORD(FILE_READ_ATTRIBUTES | READ_CONTROL), DWORD(FILE_READ_ATTRIBUTES)}) {
+        const DWORD code = ::GetLastError();
+        if (next.ok() || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION))
+            break;
+        next = Open(path, access);
+    }
+    return next;
+}
+
+// The way from the root of the path to the file, one part at a time.
+struct Walk
+{
+    explicit Walk(const QString &pathRoot) : root(pathRoot), folderPath(pathRoot) {}
+
+    Way<QString> way;
+    QString root;       // of the drive or share the walk is on
+    QString folderPath; // the folder reached so far
+
+    void Up()
+    {
+        const qsizetype cut = folderPath.lastIndexOf(u'\\', -2);
+        folderPath = cut < root.size() ? root : folderPath.left(cut);
+    }
+
+    // Puts the link's target in the way, when its owner's links may be followed.
+    bool Follow(const Handle &link, DWORD tag, const QString &linkPath, SafeFile::Error *error)
+    {
+        constexpr auto Reach = SafeFile::Step::Reach;
+        PSID owner = nullptr;
+        PSECURITY_DESCRIPTOR security = nullptr;
+        const DWORD code = ::GetSecurityInfo(link.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                             nullptr, nullptr, &security);
+        if (code != ERROR_SUCCESS)
+            return Fail(error, Reach, code, linkPath);
+        const bool trusted = SafeFile::MayFollow(SidText(owner), SidText(CurrentUser().sid()));
+        const QString ownerName = AccountName(owner);
+        ::LocalFree(security);
+        if (!trusted)
+            return Fail(error, Reach, 0, linkPath, SafeFile::Cause::ForeignLink, ownerName);
+        if (tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT)
+            return Fail(error, Reach, ERROR_NOT_SUPPORTED, linkPath);
+        if (!way.TakeLink())
+            return Fail(error, Reach, ERROR_CANT_RESOLVE_FILENAME, linkPath);
+        QString target;
+        if (!LinkTarget(link, tag, &target))
+            return Fail(error, Reach, ::GetLastError(), linkPath);
+        if (target.startsWith(u'\\') && !target.startsWith(u"\\\\")) // from the root of the link's drive
+            target.prepend(root.left(root.size() - 1));
+        if (const QString targetRoot = RootOf(target); !targetRoot.isEmpty()) {
+            root = targetRoot;
+            folderPath = root;
+            target.remove(0, root.size());
+        }
+        way.Push(target, u'\\');
+        return true;
+    }
+};
 
 } // namespace
 
@@ -276,6 +375,7 @@ struct SafeFile::Held
     std::vector<Handle> folders;
     QString name;
     bool exists = false;
+    Handle lock;
 };
 
 SafeFile::SafeFile(const QString &path)
@@ -287,81 +387,38 @@ SafeFile::~SafeFile() = default;
 
 bool SafeFile::Reach(Error *error)
 {
-    QStringList pending; // the parts still to walk, the next one last
-    auto push = [&pending](const QString &path) {
-        const QStringList parts = path.split(u'\\');
-        for (auto part = parts.crbegin(); part != parts.crend(); ++part)
-            if (!part->isEmpty() && *part != u".")
-                pending.append(*part);
-    };
     const QString absolute = QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
-    QString root = RootOf(absolute);
-    QString folderPath = root;
-    push(absolute.mid(root.size()));
-
-    int links = 0;
-    while (!pending.isEmpty()) {
-        const QString part = pending.takeLast();
+    Walk walk(RootOf(absolute));
+    walk.way.Push(absolute.mid(walk.root.size()), u'\\');
+    while (!walk.way.Done()) {
+        const QString part = walk.way.Next();
         if (part == u"..") {
-            const qsizetype cut = folderPath.lastIndexOf(u'\\', -2);
-            folderPath = cut < root.size() ? root : folderPath.left(cut);
+            walk.Up();
             continue;
         }
-        const QString partPath = Join(folderPath, part);
-        // Held when the rights allow it, looked at anyway when they do not.
-        Handle next = Open(partPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE);
-        bool held = next.ok();
-        for (const DWORD access : {DWORD(FILE_READ_ATTRIBUTES | READ_CONTROL), DWORD(FILE_READ_ATTRIBUTES)}) {
-            const DWORD code = ::GetLastError();
-            if (next.ok() || (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION))
-                break;
-            next = Open(partPath, access);
-        }
+        const QString partPath = Join(walk.folderPath, part);
+        bool held = false;
+        Handle next = OpenOnTheWay(partPath, &held);
         FILE_ATTRIBUTE_TAG_INFO info{};
         if (!Attributes(next, &info)) {
             const DWORD code = ::GetLastError();
-            if (!NotThere(code) || !pending.isEmpty())
+            if (!NotThere(code) || !walk.way.Done())
                 return Fail(error, Step::Reach, code, partPath);
             info.FileAttributes = FILE_ATTRIBUTE_NORMAL; // not there yet: a save will create it
         }
         if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT && IsReparseTagNameSurrogate(info.ReparseTag)) {
-            PSID owner = nullptr;
-            PSECURITY_DESCRIPTOR security = nullptr;
-            const DWORD code = ::GetSecurityInfo(next.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                                 nullptr, nullptr, nullptr, &security);
-            if (code != ERROR_SUCCESS)
-                return Fail(error, Step::Reach, code, partPath);
-            const bool trusted = Trusted(owner);
-            const QString ownerName = AccountName(owner);
-            ::LocalFree(security);
-            if (!trusted)
-                return Fail(error, Step::Reach, 0, partPath, Cause::ForeignLink, ownerName);
-            if (info.ReparseTag != IO_REPARSE_TAG_SYMLINK && info.ReparseTag != IO_REPARSE_TAG_MOUNT_POINT)
-                return Fail(error, Step::Reach, ERROR_NOT_SUPPORTED, partPath);
-            if (++links > MaxLinks)
-                return Fail(error, Step::Reach, ERROR_CANT_RESOLVE_FILENAME, partPath);
-            QString target;
-            if (!LinkTarget(next, info.ReparseTag, &target))
-                return Fail(error, Step::Reach, ::GetLastError(), partPath);
-            if (target.startsWith(u'\\') && !target.startsWith(u"\\\\")) // from the root of the link's drive
-                target.prepend(root.left(root.size() - 1));
-            if (const QString targetRoot = RootOf(target); !targetRoot.isEmpty()) {
-                root = targetRoot;
-                folderPath = root;
-                target.remove(0, root.size());
-            }
-            push(target);
-        } else if (pending.isEmpty()) {
+            if (!walk.Follow(next, info.ReparseTag, partPath, error))
+                return false;
+        } else if (walk.way.Done()) {
             m_held->name = part;
-            m_folderPath = folderPath;
+            m_folderPath = walk.folderPath;
             return true;
         } else if (!(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             return Fail(error, Step::Reach, ERROR_DIRECTORY, partPath);
         } else {
             if (held)
                 m_held->folders.push_back(std::move(next));
-            folderPath = partPath;
+            walk.folderPath = partPath;
         }
     }
     return Fail(error, Step::Reach, ERROR_DIRECTORY_NOT_SUPPORTED, m_path);
@@ -383,22 +440,19 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
 
     LARGE_INTEGER size{};
     ::GetFileSizeEx(file.get(), &size);
-    QByteArray data(qMax<qsizetype>(qsizetype(size.QuadPart) + 1, 4096), Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == data.size())
-            data.resize(data.size() * 2);
+    const auto readSome = [&](char *buffer, qint64 room) {
         DWORD got = 0;
-        const DWORD wanted = DWORD(qMin<qsizetype>(data.size() - used, qsizetype(1) << 30));
-        if (!::ReadFile(file.get(), data.data() + used, wanted, &got, nullptr))
-            return Fail(error, Step::Read, ::GetLastError(), m_path);
-        if (got == 0)
-            break;
-        used += got;
+        const DWORD wanted = DWORD(qMin<qint64>(room, qint64(1) << 30));
+        return ::ReadFile(file.get(), buffer, wanted, &got, nullptr) ? qint64(got) : qint64(-1);
+    };
+    switch (ReadWhole(size.QuadPart, readSome, bytes)) {
+    case Reading::Done: return true;
+    case Reading::Failed: return Fail(error, Step::Read, ::GetLastError(), m_path);
+    case Reading::TooLarge: break;
     }
-    data.truncate(used);
-    *bytes = std::move(data);
-    return true;
+    Fail(error, Step::Read, 0, m_path, Cause::TooLarge);
+    error->number = qMax<qint64>(size.QuadPart, MaxSize + 1);
+    return false;
 }
 
 bool SafeFile::Inspect(Error *error)
@@ -434,77 +488,69 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return Fail(error, step, code, m_path);
     };
 
-    for (qsizetype done = 0; done < bytes.size();) {
-        DWORD wrote = 0;
-        const DWORD chunk = DWORD(qMin<qsizetype>(bytes.size() - done, qsizetype(1) << 30));
-        if (!::WriteFile(file.get(), bytes.constData() + done, chunk, &wrote, nullptr))
-            return abandon(Step::Write, ::GetLastError());
-        done += wrote;
-    }
-    if (!::FlushFileBuffers(file.get()))
+    if (!WriteWhole(file, bytes) || !::FlushFileBuffers(file.get()))
         return abandon(Step::Write, ::GetLastError());
     file.reset();
-    std::optional<FolderLock> lock;
-    if (unchanged) {
-        lock.emplace(m_folderPath);
-        if (!unchanged()) {
-            ::DeleteFileW(Wide(temporary));
-            return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
-        }
+    if (unchanged && !unchanged()) {
+        ::DeleteFileW(Wide(temporary));
+        return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
     }
-
-    // ReplaceFileW gives the new file the old one's ACL, owner and attributes,
-    // so whoever reads the copy now (the web server's user) still can, and
-    // refuses rather than replace it with one it could not give them to. With
-    // a backup name it fails leaving both files as they were, and a reader
-    // that shares deleting may keep the old file open meanwhile.
-    constexpr DWORD Move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (!m_held->exists)
-        return ::MoveFileExW(Wide(temporary), Wide(target), Move) || abandon(Step::Rename, ::GetLastError());
-    if (::ReplaceFileW(Wide(target), Wide(temporary), Wide(backup), 0, nullptr, nullptr)) {
-        ::DeleteFileW(Wide(backup));
-        return true;
-    }
-    const DWORD code = ::GetLastError();
-    // The old file has gone meanwhile, or was moved to the backup name before
-    // the new one could take its name: the new one still has to, or the old
-    // one goes back.
-    if ((code == ERROR_FILE_NOT_FOUND || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        && ::MoveFileExW(Wide(temporary), Wide(target), Move)) {
-        ::DeleteFileW(Wide(backup));
-        return true;
-    }
-    if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        ::MoveFileExW(Wide(backup), Wide(target), MOVEFILE_WRITE_THROUGH);
-    return abandon(Step::Rename, code);
+    const DWORD code = TakeName(temporary, target, backup, m_held->exists);
+    return code == ERROR_SUCCESS || abandon(Step::Rename, code);
 }
 
 // A save killed midway leaves its new file behind under a name that holds its
 // process id; once that process is gone, nobody will finish it.
 void SafeFile::RemoveLeftovers() const
 {
-    const QString prefix = u'.' + m_held->name + u'.';
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW(Wide(Join(m_folderPath, prefix + QStringLiteral("*.tmp"))), &found);
+    const HANDLE search = ::FindFirstFileW(Wide(Join(m_folderPath, u'.' + m_held->name + QStringLiteral(".*.tmp"))), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
         // The pattern also matches short names and ignores case.
         const QString name = QString::fromWCharArray(found.cFileName);
-        QStringView digits = QStringView(name);
-        if (!digits.startsWith(prefix) || !digits.endsWith(u".tmp"))
-            continue;
-        digits = digits.sliced(prefix.size()).chopped(4);
-        if (digits.endsWith(u".old"))
-            digits.chop(4);
-        if (digits.isEmpty() || digits.size() > 9
-            || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-            continue;
-        const DWORD processId = DWORD(digits.toULong());
-        if (processId == ::GetCurrentProcessId() || !Alive(processId))
+        const DWORD processId = DWORD(LeftoverProcess(name, m_held->name));
+        if (processId != 0 && (processId == ::GetCurrentProcessId() || !Alive(processId)))
             ::DeleteFileW(Wide(Join(m_folderPath, name)));
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
+}
+
+bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
+{
+    const QString lockPath = Join(m_folderPath, LockName(m_held->name));
+    const QString group = SavingGroupSid();
+    Handle file = OpenLockFile(lockPath, group);
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!Attributes(file, &info)) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_ACCESS_DENIED)
+            return Fail(error, Step::Create, code, m_folderPath);
+        return Fail(error, Step::Lock, code, lockPath);
+    }
+    if (info.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        return Fail(error, Step::Lock, 0, lockPath, Cause::NotAFile);
+    if (const QString other = OtherThanSavers(file, group); !other.isEmpty())
+        return Fail(error, Step::Lock, 0, lockPath, Cause::OpenToOthers, other);
+    OVERLAPPED whole{};
+    switch (TakeWithin(wait, [&] {
+        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+            return Attempt::Taken;
+        return ::GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
+    })) {
+    case Attempt::Taken: m_held->lock = std::move(file); return true;
+    case Attempt::Unguarded: return true;
+    case Attempt::Failed: return Fail(error, Step::Lock, ::GetLastError(), lockPath);
+    case Attempt::Busy: break;
+    }
+    // Windows does not tell who holds a lock.
+    return Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
+}
+
+void SafeFile::Unlock()
+{
+    m_held->lock.reset();
 }
 
 bool SafeFile::MakeFolder(const QString &path, Error *error)
@@ -516,38 +562,42 @@ bool SafeFile::MakeFolder(const QString &path, Error *error)
     return Fail(error, Step::MakeFolder, ::GetLastError(), path);
 }
 
-bool SafeFile::Missing(const Error &e)
+bool SafeFile::MayFollow(const QString &linkOwner, const QString &user)
 {
-    return e.cause == Cause::System && NotThere(DWORD(e.code));
+    static const QString administrators = WellKnownSidText(WinBuiltinAdministratorsSid);
+    static const QString system = WellKnownSidText(WinLocalSystemSid);
+    return !linkOwner.isEmpty() && (linkOwner == administrators || linkOwner == system || linkOwner == user);
 }
 
-QString SafeFile::Explain(const Error &e)
+namespace SafeFilePlatform {
+
+Failure Classify(int code)
+{
+    switch (DWORD(code)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return Failure::NotThere;
+    case ERROR_DIRECTORY: return Failure::NotAFolder;
+    case ERROR_ACCESS_DENIED: return Failure::Denied;
+    case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
+    default: return Failure::Other;
+    }
+}
+
+QString CurrentUserName()
 {
     const CurrentUser user;
-    const QString me = user.sid() ? AccountName(user.sid()) : QStringLiteral("?");
-    switch (e.cause) {
-    case Cause::ForeignLink:
-        return QStringLiteral("%1 是用户 %2 的符号链接或目录联接。为安全起见，本程序只跟随属于 Administrators、"
-                              "SYSTEM 或你自己（%3）的链接，所以没有读取或写入任何文件。请管理员检查这个链接")
-            .arg(e.path, e.owner, me);
-    case Cause::NotAFile:
-        return QStringLiteral("%1 不是普通文件").arg(e.path);
-    case Cause::NarrowsReaders: // not met here: the replacement keeps the old file's ACL
-    case Cause::System:
-    case Cause::Changed:
-        break;
-    }
-    const DWORD code = DWORD(e.code);
-    if (e.step == Step::Reach && code == ERROR_DIRECTORY)
-        return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
-    if (e.step == Step::Reach && NotThere(code))
-        return QStringLiteral("文件夹 %1 不存在").arg(e.path);
-    if (e.step == Step::Create && code == ERROR_ACCESS_DENIED)
-        return QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。请管理员给你这个文件夹的写入权限").arg(me, e.path);
-    if (e.step == Step::Create)
-        return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
-    if (e.step == Step::MakeFolder && (code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT))
-        return SystemReason(e.code)
-               + QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹");
-    return SystemReason(e.code);
+    return user.sid() ? AccountName(user.sid()) : QStringLiteral("?");
 }
+
+const Words &PlatformWords()
+{
+    static const Words words{
+        QStringLiteral("符号链接或目录联接"),
+        QStringLiteral("Administrators、SYSTEM"),
+        QStringLiteral("net localgroup %1 %2 /add"),
+        QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹"),
+    };
+    return words;
+}
+
+} // namespace SafeFilePlatform

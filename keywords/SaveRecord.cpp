@@ -1,27 +1,63 @@
 #include "SaveRecord.h"
 
+#include "HiddenCharacters.h"
+
 namespace {
 
-// A record stays one line of bounded length whatever the keywords hold.
-QString Quoted(const QString &text, qsizetype shown = 100)
+qsizetype Utf8Size(char32_t c)
 {
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+qsizetype Utf8Size(QStringView text)
+{
+    qsizetype size = 0;
+    for (const QChar c : text)
+        size += c.isSurrogate() ? 2 : Utf8Size(c.unicode()); // a pair takes four
+    return size;
+}
+
+// The text in quotes, on one line whatever it holds, in at most maxBytes of
+// UTF-8 with the quotes: a quote or backslash after a backslash, a control
+// as "\x" and two hex digits, and any other character that shows as nothing
+// or as another as "\u" and four (beyond the first plane "\U" and eight);
+// cut with "…" where the whole would not fit.
+QString Quoted(QStringView text, qsizetype maxBytes)
+{
+    const qsizetype cutEnd = Utf8Size(u'…') + 1;
     QString quoted = QStringLiteral("\"");
-    for (const QChar c : text.left(shown)) {
+    qsizetype bytes = 1, cut = -1;
+    for (qsizetype i = 0; i < text.size();) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+        const qsizetype units = pair ? 2 : 1;
+        QString piece;
         if (c == u'"' || c == u'\\')
-            quoted += u'\\';
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            quoted += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+            piece = u'\\' + text.sliced(i, 1).toString();
+        else if (c < 0x20 || c == 0x7f)
+            piece = QStringLiteral("\\x%1").arg(uint(c), 2, 16, QChar(u'0'));
+        else if (IsHidden(c))
+            piece = c > 0xffff ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QChar(u'0'))
+                               : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0'));
         else
-            quoted += c;
+            piece = text.sliced(i, units).toString();
+        const qsizetype pieceBytes = piece.size() > units ? piece.size() : Utf8Size(c);
+        if (cut < 0 && bytes + pieceBytes + cutEnd > maxBytes)
+            cut = quoted.size(); // the last place with room for the cut's end
+        if (bytes + pieceBytes + 1 > maxBytes)
+            return quoted.left(cut) + QStringLiteral("…\"");
+        quoted += piece;
+        bytes += pieceBytes;
+        i += units;
     }
-    return quoted + (text.size() > shown ? QStringLiteral("…\"") : QStringLiteral("\""));
+    return quoted + u'"';
 }
 
 } // namespace
 
 QString SaveRecord::Line() const
 {
-    constexpr qsizetype Listed = 2000; // characters of keywords, enough for any hand edit
+    constexpr qsizetype Path = 700, Reason = 1400, Keyword = 300, More = 16; // " (NNNNNNNN more)"
     static const char *const results[] = {"saved", "failed", "cancelled"};
     QStringList wrote;
     if (workingWritten)
@@ -30,23 +66,35 @@ QString SaveRecord::Line() const
         wrote << QStringLiteral("published");
     QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(results[int(result)]),
                                                             wrote.isEmpty() ? QStringLiteral("none") : wrote.join(u','));
-    if (counted) {
-        line += QStringLiteral(" added=%1 removed=%2 keywords=").arg(changes.added.size()).arg(changes.removed.size());
-        QString listed;
-        qsizetype left = changes.added.size() + changes.removed.size();
-        for (const auto &[sign, keywords] : {std::pair(u'+', &changes.added), std::pair(u'-', &changes.removed)})
-            for (const QString &keyword : *keywords) {
-                if (listed.size() > Listed)
-                    break;
-                listed += (listed.isEmpty() ? QString() : QStringLiteral(" ")) + sign + Quoted(keyword);
-                --left;
-            }
-        line += listed.isEmpty() ? QStringLiteral("none") : listed;
-        if (left > 0)
-            line += QStringLiteral(" (%1 more)").arg(left);
-    }
-    line += QStringLiteral(" working=%1 published=%2").arg(Quoted(workingPath, 4096), Quoted(publishedPath, 4096));
+    if (counted)
+        line += QStringLiteral(" added=%1 removed=%2").arg(changes.added.size()).arg(changes.removed.size());
+    line += QStringLiteral(" working=") + Quoted(workingPath, Path) + QStringLiteral(" published=")
+            + Quoted(publishedPath, Path);
     if (result == Result::Failed)
-        line += QStringLiteral(" reason=") + Quoted(reason, 4096);
+        line += QStringLiteral(" reason=") + Quoted(reason, Reason);
+    if (!counted)
+        return line;
+
+    line += QStringLiteral(" keywords=");
+    qsizetype bytes = Utf8Size(line);
+    const qsizetype all = changes.added.size() + changes.removed.size();
+    qsizetype listed = 0;
+    for (const auto &[sign, keywords] : {std::pair(u'+', &changes.added), std::pair(u'-', &changes.removed)}) {
+        for (const QString &keyword : *keywords) {
+            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword);
+            const qsizetype itemBytes = Utf8Size(item);
+            if (bytes + itemBytes + (listed + 1 < all ? More : 0) > MaxLine)
+                break;
+            line += item;
+            bytes += itemBytes;
+            ++listed;
+        }
+        if (listed < changes.added.size())
+            break;
+    }
+    if (all == 0)
+        line += QStringLiteral("none");
+    else if (listed < all)
+        line += (listed ? QStringLiteral(" ") : QString()) + QStringLiteral("(%1 more)").arg(all - listed);
     return line;
 }

@@ -22,8 +22,11 @@ public:
     QString reason;                // why it failed
 
     // Everything but who saved, as key=value pairs that stay the same from
-    // one version to the next.
+    // one version to the next: the result, the counts and the copies first,
+    // the keywords last, at most MaxLine bytes of UTF-8 in all, which any
+    // syslog daemon keeps whole.
     QString Line() const;
+    static constexpr qsizetype MaxLine = 4096;
 
     // Adds who saved and hands the line to the system log.
     void Send() const;

@@ -35,7 +35,7 @@
 const QByteArray Old = "old\r\n"; // what each file holds before a test changes it
 
 // Users and groups, which rows name on every platform and only POSIX runs.
-constexpr int Member = 4001, Group = 4000, WebServer = 33;
+constexpr int Member = 4001, Outsider = 4003, Group = 4000, WebServer = 33;
 
 // Whether a step of a test's set-up was done; if not, failed tells what and why.
 inline bool Done(bool done, const QString &what, QString *failed)

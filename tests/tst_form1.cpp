@@ -171,9 +171,9 @@ private slots:
     void addAndEditRefusals_data()
     {
         Columns();
-        for (const auto &[what, text, refusal] : {std::tuple{"a line break", QString("a\nb"), "关键字不能包含换行符。"},
-                                                  {"a NUL", QStringLiteral("a\0b"), "关键字不能包含空字符（NUL）。"},
-                                                  {"outside GBK", QStringLiteral("a😀"), "关键字含有无法保存的字符。"}}) {
+        for (const auto &[what, text, refusal] : {std::tuple{"a line break", QString("a\nb"), "关键字含有换行符，无法保存。"},
+                                                  {"a NUL", QStringLiteral("a\0b"), "关键字含有空字符（NUL），无法保存。"},
+                                                  {"outside GBK", QStringLiteral("a😀"), "关键字含有 GBK 编码无法保存的字符，无法保存。"}}) {
             Case(QString("Add: ") + what, {"mine"}, [this, text = text] { Add(text); QCOMPARE(DialogText(), text); }, {"mine"}, {{add::Caption(), refusal}});
             Case(QString("Edit: ") + what, {"mine"}, [this, text = text] { Edit(0, text); }, {"mine"}, {{Form1::Caption(), refusal}});
         }

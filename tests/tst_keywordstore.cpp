@@ -3,13 +3,23 @@
 #include "KeywordStore.h"
 #include "LastSeen.h"
 #include "Locations.h"
+#include "SafeFile.h"
 #include "TestSystem.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QProcess>
+#include <QThread>
+
+#include <cstdio>
+#include <functional>
 
 #ifdef Q_OS_WIN
 #include <fcntl.h>
 #include <io.h>
 #else
 #include <grp.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 
 // The one failure no file system here makes on demand: a folder's sync.
@@ -21,11 +31,32 @@ extern "C" int fsync(int fd)
         return errno = EIO, -1;
     return int(::syscall(SYS_fsync, fd));
 }
+
+// When set, called as each new file is about to take its name.
+static std::function<void()> *atRename = nullptr;
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    if (atRename)
+        (*atRename)();
+    return int(::syscall(SYS_renameat, fromFolder, from, toFolder, to));
+}
+
+// Whether this process holds a write lock on the file, as /proc/locks lists them.
+static bool HoldsLock(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path), &st) != 0)
+        return false;
+    const QString inode = QString::asprintf("%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev), qulonglong(st.st_ino));
+    QFile locks("/proc/locks");
+    return locks.open(QIODevice::ReadOnly)
+           && QString(locks.readAll()).contains(QRegularExpression(QString("WRITE +%1 %2 ").arg(::getpid()).arg(inode)));
+}
 #endif
 
 // What stands in the way of a save or of the start-up. Held: open in a reader
 // that does not share deleting. From ReadOnly on, only root may put them there.
-enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Held, ReadOnly, Full, Mounted, Link };
+enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Huge, Held, ReadOnly, Full, Mounted, Link };
 
 namespace {
 
@@ -88,6 +119,8 @@ class TestKeywordStore : public QObject
 #else
         case Obstacle::Pipe:
             return step(QFile::remove(where) && ::mkfifo(name, 0644) == 0, "put a pipe at");
+        case Obstacle::Huge: // a terabyte that takes no room on the disk
+            return step(::truncate(name, qint64(1) << 40) == 0, "make a sparse terabyte of");
         case Obstacle::ReadOnly:
         case Obstacle::Mounted:
             return step(::mount(name, name, nullptr, MS_BIND, nullptr) == 0, "bind-mount")
@@ -142,6 +175,7 @@ private slots:
         QTest::newRow("the working copy a folder") << Obstacle::Folder << working << Old << "WHERE：这是一个文件夹";
 #ifndef Q_OS_WIN
         QTest::newRow("the working copy a pipe, which must not hang") << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
+        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1099511627776 字节，超过了本程序读取关键字文件的上限 16 MB";
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
@@ -197,7 +231,7 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), file + '|' + file);
         QCOMPARE(reader.readAll(), Old);
         reader.close(); // on Windows the old file keeps a name while it is open
-        QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({"inject.txt", "inject.txt"}));
+        QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({".inject.txt.lock", "inject.txt", "inject.txt"}));
     }
 
     void failedSaveKeepsEachCopyWhole_data()
@@ -316,14 +350,108 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), Bytes(merged) + '|' + Bytes(merged));
 #ifndef Q_OS_WIN
         const QStringList records = Received(m_log); // A's and B's, against what B found
-        QVERIFY2(records.size() == 2 && records.last().contains("result=saved wrote=working,published added=1 removed=1 "
-                                                                 "keywords=+\"beta\" -\"gone\" working="),
+        QVERIFY2(records.size() == 2 && records.last().contains("result=saved wrote=working,published added=1 removed=1 working=")
+                                              && records.last().endsWith(" keywords=+\"beta\" -\"gone\""),
                  qPrintable(records.join('\n')));
 #endif
         // Once saved, the next save of the same window asks nothing.
         QVERIFY2(SaveAndPublish(m_at, b, &error, &seenB, ask) && asked.size() == 2, qPrintable(error));
     }
+
+    // At each rename the copies are whole, old or new, and the save holds the lock.
+    void copiesWholeAndLockedAtEachRename()
+    {
+        POSIX_ONLY("the rename interposer");
+#ifndef Q_OS_WIN
+        QStringList seen;
+        std::function<void()> look = [&] {
+            seen << ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy)
+                        + (HoldsLock(path("program/.inject.txt.lock")) ? "|locked" : "|not locked");
+        };
+        atRename = &look;
+        const QString result = save({"new"});
+        atRename = nullptr;
+        QCOMPARE(result, QString("saved"));
+        QCOMPARE(seen, QStringList({"old\r\n|old\r\n|locked", "new\r\n|old\r\n|locked"}));
+#endif
+    }
+
+    void aSaveWaitsForTheOneBefore_data()
+    {
+        QTest::addColumn<int>("holdFor");       // ms the other save holds the lock
+        QTest::addColumn<QByteArray>("theirs"); // what it then writes, if anything
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QStringList>("asked"); // what was added there, each time this save asked
+        QTest::addColumn<QByteArray>("after");  // in both copies
+        QTest::newRow("it ends: this save waits and sees its change") << 700 << QByteArray("old\r\ntheirs\r\n")
+            << "saved" << QStringList{"theirs"} << Bytes({"old", "theirs", "mine"});
+        QTest::newRow("it does not end: refused, both copies kept") << 60000 << QByteArray() << "正在保存这份列表"
+            << QStringList() << Old;
+    }
+
+    // Another process holds the lock: this save waits at most SaveWait.
+    void aSaveWaitsForTheOneBefore()
+    {
+        QFETCH(int, holdFor);
+        QFETCH(QByteArray, theirs);
+        QProcess other;
+        other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        other.start(QCoreApplication::applicationFilePath(),
+                    {"--hold-lock", m_at.workingCopy, QString::number(holdFor), QString::fromLatin1(theirs.toBase64())});
+        QVERIFY2(other.waitForReadyRead(10000) && other.readAll().trimmed() == "locked", "the other save took no lock");
+        KeywordList list;
+        LastSeen seen;
+        QString error;
+        QVERIFY2(LoadWorkingCopy(m_at, list, &error, &seen), qPrintable(error));
+        list.Append("mine");
+        QStringList asked;
+        const ChangedQuestion ask = [&](const QString &, const KeywordMerge::Changes &changes) {
+            asked << changes.added;
+            return OnChange::Merge;
+        };
+        QElapsedTimer waited;
+        waited.start();
+        const bool saved = SaveAndPublish(m_at, list, &error, &seen, ask);
+        const qint64 ms = waited.elapsed();
+        [[maybe_unused]] const qint64 holder = other.processId();
+        other.kill();
+        other.waitForFinished();
+        QFETCH(QString, result);
+        QVERIFY2(saved ? result == "saved" : error.contains(result), qPrintable(error));
+#ifndef Q_OS_WIN // where the system tells who holds a lock
+        QVERIFY2(saved || error.contains(QStringLiteral("（进程 %1）").arg(holder)), qPrintable(error));
+#endif
+        const qint64 bound = std::chrono::milliseconds(SaveWait).count();
+        QVERIFY2(ms >= qMin<qint64>(holdFor, bound) - 100 && ms < bound + 2000, qPrintable(QString::number(ms)));
+        QTEST(asked, "asked");
+        QFETCH(QByteArray, after);
+        QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), after + '|' + after);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestKeywordStore)
+// As the other process of aSaveWaitsForTheOneBefore: --hold-lock FILE MS
+// BASE64 takes the lock of FILE, says so, and after MS writes the bytes, if
+// any, as a save would, and ends, which lets the lock go.
+static int HoldLock(const QStringList &arguments)
+{
+    SafeFile file(arguments.value(2));
+    SafeFile::Error error;
+    if (!file.Reach(&error) || !file.Inspect(&error) || !file.Lock(std::chrono::milliseconds(0), &error))
+        return std::fprintf(stderr, "%s\n", qPrintable(SafeFile::Explain(error))), 1;
+    std::fputs("locked\n", stdout);
+    std::fflush(stdout);
+    QThread::msleep(arguments.value(3).toULong());
+    const QByteArray theirs = QByteArray::fromBase64(arguments.value(4).toLatin1());
+    return theirs.isEmpty() || file.Replace(theirs, &error) ? 0 : 1;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (app.arguments().value(1) == "--hold-lock")
+        return HoldLock(app.arguments());
+    TestKeywordStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_keywordstore.moc"

@@ -4,6 +4,8 @@
 #include <QProcess>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 
@@ -154,6 +156,66 @@ private slots:
         live.kill();
         QVERIFY2(live.waitForFinished(), qPrintable(live.errorString()));
         QCOMPARE(Entries(path("folder")), QStringList(kept + QStringList{"inject.txt"}));
+    }
+
+    void linksFollowedBy_data()
+    {
+        QTest::addColumn<QString>("owner"); // of the link, as the system numbers accounts
+        QTest::addColumn<QString>("user");  // running the program
+        QTest::addColumn<bool>("followed");
+#ifdef Q_OS_WIN
+        const QString me = "S-1-5-21-1004336348-1177238915-682003330-1001";
+        QTest::newRow("Administrators'") << "S-1-5-32-544" << me << true;
+        QTest::newRow("SYSTEM's") << "S-1-5-18" << me << true;
+        QTest::newRow("the user's own") << me << me << true;
+        QTest::newRow("another user's") << "S-1-5-21-1004336348-1177238915-682003330-1002" << me << false;
+        QTest::newRow("the Users group's") << "S-1-5-32-545" << me << false;
+        QTest::newRow("Everyone's") << "S-1-1-0" << me << false;
+#else
+        const QString me = "1001";
+        QTest::newRow("root's") << "0" << me << true;
+        QTest::newRow("the user's own") << me << me << true;
+        QTest::newRow("another user's") << "1002" << me << false;
+        QTest::newRow("a user whose number begins like the user's") << "10010" << me << false;
+#endif
+        QTest::newRow("an owner the system could not tell") << "" << me << false;
+    }
+
+    // The rule for links on the way, on both systems, though Wine makes no links.
+    void linksFollowedBy()
+    {
+        QFETCH(QString, owner);
+        QFETCH(QString, user);
+        QTEST(SafeFile::MayFollow(owner, user), "followed");
+    }
+
+    // Nobody outside the folder's group can take the lock, nor so much as
+    // open the lock file, whose read locks would hold up every save.
+    void onlySaversTakeTheLock()
+    {
+        ROOT_ONLY("other users", "to take the lock as other users");
+#ifndef Q_OS_WIN
+        QString failed;
+        QVERIFY2(Own(m_dir->path(), 0, 0, 0755, &failed) && Own(path("folder"), 0, Group, 02775, &failed), qPrintable(failed));
+        const auto lockAs = [&](uid_t user, const QList<gid_t> &groups) {
+            SafeFile file(m_file);
+            SafeFile::Error error;
+            if (::setgroups(groups.size(), groups.data()) != 0 || ::setegid(groups.first()) != 0 || ::seteuid(user) != 0)
+                return QStringLiteral("cannot become user %1").arg(user);
+            const bool locked = file.Reach(&error) && file.Lock(std::chrono::milliseconds(0), &error);
+            const int opened = ::open(QFile::encodeName(path("folder/.inject.txt.lock")), O_RDONLY | O_CLOEXEC);
+            const QString result = (locked ? QStringLiteral("locked") : SafeFile::Explain(error))
+                                   + (opened >= 0 ? QStringLiteral(", opened") : QString());
+            ::close(opened);
+            return ::seteuid(0) || ::setegid(0) || ::setgroups(0, nullptr) ? QStringLiteral("cannot become root") : result;
+        };
+        QCOMPARE(lockAs(Member, {Member, Group}), QString("locked, opened"));
+        const QString outsider = lockAs(Outsider, {Outsider});
+        QVERIFY2(outsider.contains("不能在文件夹 " + path("folder") + " 中写入。只有 4000 组的成员")
+                     && !outsider.contains("opened"), qPrintable(outsider));
+        QCOMPARE(QFileInfo(path("folder/.inject.txt.lock")).permissions(),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::WriteGroup);
+#endif
     }
 };
 

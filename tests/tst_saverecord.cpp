@@ -25,28 +25,41 @@ private slots:
             return record;
         };
         QTest::newRow("saved") << with({"alpha"}, {"old"})
-                               << "result=saved wrote=working,published added=1 removed=1 keywords=+\"alpha\" -\"old\"" + at;
-        QTest::newRow("failed before reading: no counts, the reason last")
+                               << "result=saved wrote=working,published added=1 removed=1" + at + " keywords=+\"alpha\" -\"old\"";
+        QTest::newRow("failed before reading: no counts")
             << SaveRecord{.workingPath = saved.workingPath, .publishedPath = saved.publishedPath, .reason = "无法保存"}
             << "result=failed wrote=none" + at + " reason=\"无法保存\"";
-        // Nothing a keyword or a path holds may end the line or forge a field.
-        QTest::newRow("quotes, backslashes, control characters; Windows paths")
+        // Nothing a keyword or a path holds may end the line, forge a field or pass for another.
+        QTest::newRow("quotes, backslashes, controls, lookalikes; Windows paths")
             << SaveRecord{.result = Result::Failed, .workingPath = "C:\\v\\inject.txt", .publishedPath = "C:\\t\\inject.txt",
-                          .workingWritten = true, .counted = true, .changes = {{"a\"b", "c\\d"}, {"e\nf\x7f"}},
+                          .workingWritten = true, .counted = true,
+                          .changes = {{"a\"b", "c\\d"}, {"e\nf\x7f", QStringLiteral("\uFEFFselect\uE000\u3000")}},
                           .reason = "x\" y=\"z"}
-            << "result=failed wrote=working added=2 removed=1 keywords=+\"a\\\"b\" +\"c\\\\d\" -\"e\\x0af\\x7f\""
-               " working=\"C:\\\\v\\\\inject.txt\" published=\"C:\\\\t\\\\inject.txt\" reason=\"x\\\" y=\\\"z\"";
-        QTest::newRow("a long keyword shortened") << with({QString(150, 'x')})
-            << "result=saved wrote=working,published added=1 removed=0 keywords=+\"" + QString(100, 'x') + "…\"" + at;
-        QTest::newRow("a long list cut after some 2000 characters") << with(QStringList(500, "k"))
-            << "result=saved wrote=working,published added=500 removed=0 keywords=" + QStringList(401, "+\"k\"").join(' ')
-                   + " (99 more)" + at;
+            << "result=failed wrote=working added=2 removed=2 working=\"C:\\\\v\\\\inject.txt\" published=\"C:\\\\t\\\\inject.txt\""
+               " reason=\"x\\\" y=\\\"z\" keywords=+\"a\\\"b\" +\"c\\\\d\" -\"e\\x0af\\x7f\" -\"\\ufeffselect\\ue000\\u3000\"";
+        QTest::newRow("a long keyword shortened to 300 bytes") << with({QString(400, 'x')})
+            << "result=saved wrote=working,published added=1 removed=0" + at + " keywords=+\"" + QString(295, 'x') + "…\"";
     }
 
     void line()
     {
         QFETCH(SaveRecord, record);
         QTEST(record.Line(), "line");
+    }
+
+    // However much a save changed, and however long its paths and reason:
+    // the counts and the copies come first and the line stays within bounds.
+    void lineStaysWithinItsBound()
+    {
+        const QString longPath = "/" + QString(3000, QChar(0x4e2d)); // 9000 bytes
+        const SaveRecord record{.result = Result::Failed, .workingPath = longPath, .publishedPath = longPath,
+                                .counted = true, .changes = {QStringList(5000, QString(200, 'k')), {"gone"}},
+                                .reason = QString(5000, QChar(0x9519))};
+        const QString line = record.Line();
+        QVERIFY2(line.toUtf8().size() <= SaveRecord::MaxLine, qPrintable(QString::number(line.toUtf8().size())));
+        QVERIFY2(line.startsWith("result=failed wrote=none added=5000 removed=1 working=\"/中中") && line.contains(" published=\"/中")
+                     && line.contains(" reason=\"错错") && line.contains(" keywords=+\"kkk") && line.endsWith(" more)"),
+                 qPrintable(line));
     }
 
     void sendsOneLineToTheLog()

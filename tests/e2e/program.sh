@@ -1,7 +1,9 @@
 #!/bin/bash
-# The built program as an operator meets it, driven by real input: program.sh PROGRAM
+# The built program as an operator meets it, driven by real input:
+# program.sh PROGRAM HOLDER, where HOLDER --hold-lock FILE MS holds a save's lock.
 . "$(dirname "$0")/lib.sh"
 enter "$@"
+HOLDER=$2
 DIR=/opt/vantrel-filter WORKING=/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt
 rm -rf /tarnwick $DIR && mkdir -p $DIR && cp "$1" $DIR/
 
@@ -75,6 +77,32 @@ gone "$DIALOG"
 save Return
 SHOT=changed answer "$MAIN" "$CAPTION" Return
 saved "'" "*" % and exec insert select delete updata count chr theirs mine
+
+# Another save holds the lock and does not end: within its bound of 5 s, a
+# message names who holds it, nothing is written, and the edit stays.
+"$HOLDER" --hold-lock $WORKING 60000 >"$OUT/holder" &
+holder=$!
+for _ in $(seq 50); do grep -q locked "$OUT/holder" && break; sleep 0.1; done
+add_dialog
+type_in "$DIALOG" later
+keys "$DIALOG" alt+o
+gone "$DIALOG"
+click "$MAIN" $SAVE_BUTTON
+box=$(window "$CAPTION" "$MAIN")
+asked=$(date +%s%N)
+keys "$box" Return
+gone "$box"
+box=$(window "$CAPTION" "$MAIN")
+waited=$((($(date +%s%N) - asked) / 1000000))
+[ "$waited" -ge 4500 ] && [ "$waited" -le 8000 ] || fail "the busy message came after $waited ms, not after 5 s"
+grep -q "（进程 $holder）正在保存这份列表" "$OUT/stderr" || fail "the busy message does not name the holder: $(tail -n 1 "$OUT/stderr")"
+shot busy
+keys "$box" Return
+gone "$box"
+kill $holder
+saved "'" "*" % and exec insert select delete updata count chr theirs mine
+save Return
+saved "'" "*" % and exec insert select delete updata count chr theirs mine later
 
 # With the dialog open, closing the main window ends the program once the dialog closes.
 add_dialog
