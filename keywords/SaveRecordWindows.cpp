@@ -56,8 +56,8 @@ void SaveRecord::Send() const
         return;
     const wchar_t *strings[] = {reinterpret_cast<const wchar_t *>(line.utf16())};
     const WORD type = result == Result::Failed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
-    const QByteArray user = UserToken();
-    const PSID sid = user.isEmpty() ? nullptr : reinterpret_cast<const TOKEN_USER *>(user.constData())->User.Sid;
+    const QByteArray token = UserToken();
+    const PSID sid = token.isEmpty() ? nullptr : reinterpret_cast<const TOKEN_USER *>(token.constData())->User.Sid;
     ::ReportEventW(log, type, 0, SaveRecordEvent, sid, 1, 0, strings, nullptr);
     ::DeregisterEventSource(log);
 }

@@ -19,13 +19,14 @@ C="$WINEPREFIX/drive_c"
 DATA="$C/ProgramData/Vantrel Filter"
 MNT=$(mktemp -d /tmp/vantrel-folders.XXXXXX)
 trap 'wineserver -k 2>/dev/null; umount -R "$MNT" 2>/dev/null; rmdir "$MNT"' EXIT
-LOG="$OUT/folders-dryrun.log"
+LOG="$OUT/folders-setup.log"
 mkdir -p "$OUT"
 
 # setup ARGUMENT...: the installer, silently; its exit status in $status.
 setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
-# dry ARGUMENT...: a dry run; its log, as text, in $dry.
-dry() { rm -f "$LOG"; setup "/DRYRUN=Z:$(tr / '\\' <<<"$LOG")" "$@"; dry=$(iconv -f UTF-16 -t UTF-8 "$LOG" | tr -d '\r'); }
+# logged DRYRUN|LOG ARGUMENT...: the installer with that option; its log, as
+# text, in $log.
+logged() { rm -f "$LOG"; setup "/$1=Z:$(tr / '\\' <<<"$LOG")" "${@:2}"; log=$(iconv -f UTF-16 -t UTF-8 "$LOG" | tr -d '\r'); }
 # What is installed, the list and the filter's folder, by content.
 state() {
     (cd "$C" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
@@ -61,18 +62,18 @@ for case in fresh existing; do
         mkdir "$C/tarnwick" "$DATA"
         printf 'kept\r\n' | tee "$DATA/inject.txt" >"$C/tarnwick/inject.txt"
     fi
-    dry
+    logged DRYRUN
     [ "$status" = 0 ] || fail "a dry run on $case folders exited with $status"
-    [ "$dry" = "${!case}" ] || fail "a dry run on $case folders would run:
-$dry
+    [ "$log" = "${!case}" ] || fail "a dry run on $case folders would run:
+$log
 and not:
 ${!case}"
     if [ $case = fresh ] && { [ -e "$C/tarnwick" ] || [ -e "$DATA" ]; }; then fail "the dry run made a folder"; fi
 done
 
-# Refusals: each case readies the machine, then a dry run must give the exit
-# code and the message, and a real install the same code, with nothing
-# changed. An installed copy with an edited list is there throughout.
+# Refusals: each case readies the machine, then the install must end with the
+# exit code and the message, changing nothing. An installed copy with an
+# edited list is there throughout.
 setup
 printf 'edited\r\n' >"$DATA/inject.txt"
 mount -t tmpfs -o size=1m tmpfs "$MNT"
@@ -85,11 +86,9 @@ while IFS='|' read -r name ready undo where code message; do
     # The install folder last, as the installer wants it.
     arguments=()
     [ -z "$where" ] || arguments=("/D=Z:${MNT//\//\\}\\$where")
-    dry "${arguments[@]}"
-    [ "$status" = "$code" ] || fail "$name: the dry run exited with $status, not $code"
-    [[ $dry == "exit $code: 安装 $CAPTION："*"$message"* ]] || fail "$name: the dry run said: $dry"
-    setup "${arguments[@]}"
+    logged LOG "${arguments[@]}"
     [ "$status" = "$code" ] || fail "$name: the installer exited with $status, not $code"
+    [[ $log == "exit $code: 安装 $CAPTION："*"$message"* ]] || fail "$name: the installer said: $log"
     [ "$(state)" = "$before" ] || fail "$name: the refused install changed $(diff <(echo "$before") <(state))"
     [ -z "$(find "$MNT" -mindepth 2)" ] || fail "$name: the installer wrote $(find "$MNT" -mindepth 2)"
     eval "$undo"
