@@ -85,8 +85,10 @@ EOF
 size=$(($(value "$KEY" EstimatedSize))) used=$(du -sk --apparent-size "$PROGRAM" | cut -f1)
 [ "$size" -gt $((used * 9 / 10)) ] && [ "$size" -le "$used" ] || fail "EstimatedSize is $size KB for $used KB installed"
 
-# The program from its shortcut; add "beta" and save with Yes.
-(cd "$C" && wine start /wait /unix "$SHORTCUT"; echo $? >"$OUT/windows-status") &
+# The program from its shortcut; add "beta" and save with Yes. Wine keeps no
+# event log, but traces each event: its type, id and user SID, and its text.
+(cd "$C" && WINEDEBUG=-all,fixme+advapi,trace+eventlog wine start /wait /unix "$SHORTCUT" 2>"$OUT/windows-events"
+    echo $? >"$OUT/windows-status") &
 MAIN=$(window "$CAPTION")
 sleep 1
 import -window root "$OUT/windows-main.png"
@@ -105,6 +107,9 @@ cmp -s "$LIST" "$PUBLISHED" || fail "the published copy differs from the list"
 wmctrl -i -c "$MAIN"
 for _ in $(seq 100); do [ -s "$OUT/windows-status" ] && break; sleep 0.1; done
 [ "$(cat "$OUT/windows-status" 2>/dev/null)" = 0 ] || fail "the program did not end with status 0"
+grep -qE 'ReportEventW \([^,]*,0x0004,0x0000,0x00000001,0*[1-9A-F][0-9A-F]*,' "$OUT/windows-events" &&
+    grep -q 'ReportEventW L"user=.* result=saved ' "$OUT/windows-events" ||
+    fail "the save left no information event 1 with the user's SID: $(grep ReportEventW "$OUT/windows-events")"
 
 EDITED=$(cat "$LIST")
 
@@ -127,10 +132,14 @@ before=$(state)
 install "$1"
 [ "$(state)" = "$before" ] && [ -f "$SHORTCUT" ] || fail "installing again changed $(diff <(echo "$before") <(state))"
 
-# Uninstall: the program goes, the list and C:\tarnwick stay.
+# Uninstall: the program goes, the list and C:\tarnwick stay, and so does a
+# list beside the program that is a plain file, not the link.
+[ "$status" = 0 ] || cp "$LIST" "$PROGRAM/inject.txt"
 wine "$PROGRAM/uninstall.exe" /S && wineserver -w
 for _ in $(seq 100); do [ ! -e "$PROGRAM/vantrel-filter.exe" ] && break; sleep 0.1; done
-[ ! -e "$PROGRAM" ] || fail "the uninstaller left $(ls -A "$PROGRAM")"
+[ "$(ls -A "$PROGRAM" 2>/dev/null)" = "$([ "$status" = 0 ] || echo inject.txt)" ] ||
+    fail "the uninstaller left $(ls -A "$PROGRAM")"
+rm -rf "$PROGRAM"
 [ ! -f "$SHORTCUT" ] || fail "the uninstaller left the shortcut"
 for key in "$KEY" "$EVENTS"; do
     ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller left $key"
