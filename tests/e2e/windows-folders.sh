@@ -58,17 +58,11 @@ EOF
 fresh=$(grep -v 'inject.txt' <<<"${existing//SetNamedSecurityInfo/CreateDirectory}")
 rm -rf "$C/tarnwick" "$DATA"
 for case in fresh existing; do
-    if [ $case = existing ]; then
-        mkdir "$C/tarnwick" "$DATA"
-        printf 'kept\r\n' | tee "$DATA/inject.txt" >"$C/tarnwick/inject.txt"
-    fi
+    [ $case = fresh ] || { [ ! -e "$C/tarnwick" ] && [ ! -e "$DATA" ] || fail "the dry run made a folder"
+        mkdir "$C/tarnwick" "$DATA" && printf 'kept\r\n' | tee "$DATA/inject.txt" >"$C/tarnwick/inject.txt"; }
     logged DRYRUN
-    [ "$status" = 0 ] || fail "a dry run on $case folders exited with $status"
-    [ "$log" = "${!case}" ] || fail "a dry run on $case folders would run:
-$log
-and not:
-${!case}"
-    if [ $case = fresh ] && { [ -e "$C/tarnwick" ] || [ -e "$DATA" ]; }; then fail "the dry run made a folder"; fi
+    [ "$status" = 0 ] && [ "$log" = "${!case}" ] ||
+        fail "a dry run on $case folders exited with $status and ran otherwise: $(diff <(echo "${!case}") <(echo "$log"))"
 done
 
 # Refusals: each case readies the machine, then the install must end with the

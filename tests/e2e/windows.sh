@@ -45,8 +45,7 @@ install() {
 # the times of the folders on its way.)
 state() {
     (cd "$C" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + | sort)
-    wine reg query "$KEY" | tr -d '\r'
-    wine reg query "$EVENTS" | tr -d '\r'
+    { wine reg query "$KEY"; wine reg query "$EVENTS"; } | tr -d '\r'
 }
 PUBLISHED="$C/tarnwick/inject.txt"
 SHORTCUT="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$CAPTION.lnk"
