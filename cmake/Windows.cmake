@@ -14,9 +14,32 @@ foreach(size 16 32 48 256)
 endforeach()
 add_custom_command(OUTPUT "${VANTREL_ICO}" COMMAND ${MAGICK_CONVERT} ${_pngs} "${VANTREL_ICO}"
     DEPENDS ${_pngs} VERBATIM)
-file(WRITE "${PROJECT_BINARY_DIR}/vantrel-filter.rc" "1 ICON \"${VANTREL_ICO}\"\n")
-set_source_files_properties("${PROJECT_BINARY_DIR}/vantrel-filter.rc" PROPERTIES OBJECT_DEPENDS "${VANTREL_ICO}")
+
+# What Explorer, Programs and Features and the Event Viewer show of the
+# program and its installer, made from the project's name and version.
+set(VANTREL_PRODUCT "Vantrel 通用防注入过滤器")
+set(VANTREL_COMPANY "Vantrel")
+file(STRINGS LICENSE VANTREL_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+set(VANTREL_VERSION4 "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+string(REPLACE "." "," VANTREL_VERSION_COMMAS "${VANTREL_VERSION4}")
+set(VANTREL_MANIFEST "${PROJECT_BINARY_DIR}/vantrel-filter.manifest")
+configure_file(cmake/windows/vantrel-filter.manifest.in "${VANTREL_MANIFEST}" @ONLY)
+configure_file(cmake/windows/vantrel-filter.rc.in vantrel-filter.rc @ONLY)
+# The message table for the events: windmc writes messages.rc, which the
+# program's .rc includes, and the table beside it.
+find_program(VANTREL_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
+add_custom_command(OUTPUT "${PROJECT_BINARY_DIR}/messages.rc"
+    COMMAND ${VANTREL_WINDMC} -U -b -h "${PROJECT_BINARY_DIR}" -r "${PROJECT_BINARY_DIR}"
+        "${PROJECT_SOURCE_DIR}/cmake/windows/messages.mc"
+    DEPENDS cmake/windows/messages.mc VERBATIM)
+set_source_files_properties("${PROJECT_BINARY_DIR}/vantrel-filter.rc" PROPERTIES
+    OBJECT_DEPENDS "${VANTREL_ICO};${VANTREL_MANIFEST};${PROJECT_BINARY_DIR}/messages.rc")
 target_sources(vantrel-filter PRIVATE "${PROJECT_BINARY_DIR}/vantrel-filter.rc")
+# Symbols for crash analysis, kept out of what ships (see the installer target).
+target_compile_options(vantrel-filter PRIVATE -g)
+foreach(library keywords ui)
+    target_compile_options(${library} PRIVATE -g)
+endforeach()
 
 # The compiler's own run-time libraries, found where the compiler looks.
 set(VANTREL_RUNTIME_DLLS "")
@@ -56,17 +79,24 @@ add_custom_command(TARGET vantrel-filter POST_BUILD
     VERBATIM)
 
 set(VANTREL_STAGE "${PROJECT_BINARY_DIR}/stage")
+set(VANTREL_SYMBOLS "${PROJECT_BINARY_DIR}/symbols")
 set(VANTREL_SETUP "${PROJECT_BINARY_DIR}/vantrel-filter-${PROJECT_VERSION}-setup.exe")
 set(VANTREL_ZIP "${PROJECT_BINARY_DIR}/vantrel-filter-${PROJECT_VERSION}-windows.zip")
+set(VANTREL_SYMBOLS_ZIP "${PROJECT_BINARY_DIR}/vantrel-filter-${PROJECT_VERSION}-windows-symbols.zip")
 configure_file(cmake/windows/installer.nsi.in installer.nsi @ONLY)
 find_program(MAKENSIS makensis REQUIRED)
 find_program(ZIP zip REQUIRED)
-add_custom_command(OUTPUT "${VANTREL_SETUP}" "${VANTREL_ZIP}"
-    COMMAND ${CMAKE_COMMAND} -E rm -rf "${VANTREL_STAGE}" "${VANTREL_ZIP}"
-    COMMAND ${CMAKE_COMMAND} --install "${PROJECT_BINARY_DIR}" --prefix "${VANTREL_STAGE}" --strip
+# The stage holds what ships, stripped; symbols/ the same files as built, with
+# their debug sections, zipped apart for whoever analyses a crash.
+add_custom_command(OUTPUT "${VANTREL_SETUP}" "${VANTREL_ZIP}" "${VANTREL_SYMBOLS_ZIP}"
+    COMMAND ${CMAKE_COMMAND} -E rm -rf "${VANTREL_STAGE}" "${VANTREL_SYMBOLS}" "${VANTREL_ZIP}" "${VANTREL_SYMBOLS_ZIP}"
+    COMMAND ${CMAKE_COMMAND} --install "${PROJECT_BINARY_DIR}" --prefix "${VANTREL_STAGE}"
+    COMMAND ${CMAKE_COMMAND} -DSTAGE=${VANTREL_STAGE} -DSYMBOLS=${VANTREL_SYMBOLS} -DSTRIP=${CMAKE_STRIP}
+        -P "${PROJECT_SOURCE_DIR}/cmake/windows/Strip.cmake"
     COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 "${PROJECT_BINARY_DIR}/installer.nsi"
     COMMAND ${CMAKE_COMMAND} -E chdir "${VANTREL_STAGE}" ${ZIP} -qrX "${VANTREL_ZIP}" .
-    DEPENDS vantrel-filter "${PROJECT_BINARY_DIR}/installer.nsi" data/inject.txt
+    COMMAND ${CMAKE_COMMAND} -E chdir "${VANTREL_SYMBOLS}" ${ZIP} -qrX "${VANTREL_SYMBOLS_ZIP}" .
+    DEPENDS vantrel-filter "${PROJECT_BINARY_DIR}/installer.nsi" data/inject.txt cmake/windows/Strip.cmake
     WORKING_DIRECTORY "${PROJECT_BINARY_DIR}"
     VERBATIM)
-add_custom_target(installer ALL DEPENDS "${VANTREL_SETUP}" "${VANTREL_ZIP}")
+add_custom_target(installer ALL DEPENDS "${VANTREL_SETUP}" "${VANTREL_ZIP}" "${VANTREL_SYMBOLS_ZIP}")

@@ -32,11 +32,18 @@ set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${w
 set(wine_tests tst_keywordfile tst_safefile tst_keywordstore tst_keywordmerge tst_saverecord tst_form1)
 set_tests_properties(${wine_tests} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
 
+# What an administrator sees of the built files: their version information,
+# the program's manifest and message table, nothing shipped unstripped.
+add_test(NAME windows_files
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-files.sh ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
+
 # The installer installed silently, the program started from its shortcut's
 # target on a virtual screen with the windows platform, driven with real
-# input, then uninstalled.
-add_test(NAME e2e_windows
-    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/windows.sh
-        ${PROJECT_BINARY_DIR}/vantrel-filter-${PROJECT_VERSION}-setup.exe)
-set_tests_properties(e2e_windows PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 600
-    SKIP_RETURN_CODE 77 ENVIRONMENT "${wine_env};E2E_OUT=${CMAKE_CURRENT_BINARY_DIR}/e2e")
+# input; then upgraded, repaired, uninstalled and installed again. And the
+# installer's care with the folders it writes in. Both install into the
+# prefix's C: drive, one at a time.
+set(setup ${PROJECT_BINARY_DIR}/vantrel-filter-${PROJECT_VERSION}-setup.exe)
+add_test(NAME e2e_windows COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/windows.sh ${setup})
+add_test(NAME e2e_windows_folders COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/windows-folders.sh ${setup})
+set_tests_properties(e2e_windows e2e_windows_folders PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 600
+    SKIP_RETURN_CODE 77 RESOURCE_LOCK wine_drive_c ENVIRONMENT "${wine_env};E2E_OUT=${CMAKE_CURRENT_BINARY_DIR}/e2e")

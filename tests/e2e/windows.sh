@@ -1,8 +1,10 @@
 #!/bin/bash
-# The Windows installer and program under Wine, as an operator meets them:
-# windows.sh SETUP.EXE. A silent install, the program started from its
-# Start-menu shortcut on a virtual screen with Qt's windows platform, a
-# keyword added and saved with real input, then a silent uninstall. Runs in
+# The Windows installer and program under Wine, as an operator and an
+# administrator meet them: windows.sh SETUP.EXE. A silent install and what
+# Programs and Features shows of it, the program started from its Start-menu
+# shortcut on a virtual screen with Qt's windows platform, a keyword added and
+# saved with real input; then an upgrade over it, the same installer once
+# more, an uninstall and a new install, none of which loses the list. Runs in
 # the Wine prefix of the build's tests, whose C: drive is a folder of the
 # build: the machine's own /tarnwick is never touched.
 . "$(dirname "$0")/lib.sh"
@@ -22,7 +24,29 @@ until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
 
 C="$WINEPREFIX/drive_c"
 PROGRAM="$C/Program Files/Vantrel Filter"
-LIST="$C/ProgramData/Vantrel Filter/inject.txt"
+DATA_LIST="$C/ProgramData/Vantrel Filter/inject.txt"
+LIST=$DATA_LIST
+STAGE="$(dirname "$1")/stage"
+KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vantrel-filter'
+EVENTS='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\vantrel-filter'
+# value KEY NAME: a registry value as `reg query` shows it.
+value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+# install: the installer, silently. Wine 8 makes no symbolic links
+# (CreateSymbolicLinkW reports success and makes nothing): the installer must
+# notice and say so with exit status 3; otherwise it must succeed.
+install() {
+    status=0
+    wine "$1" /S || status=$?
+    wineserver -w
+    [ "$status" = 3 ] || [ -e "$PROGRAM/inject.txt" ] || fail "the link beside the program is missing, and the installer exited with $status, not 3"
+    [ "$status" = 3 ] || [ "$status" = 0 ] || fail "the installer exited with $status"
+}
+# The installed program, its registry entries and the list. (A shortcut holds
+# the times of the folders on its way.)
+state() {
+    (cd "$C" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + | sort)
+    { wine reg query "$KEY"; wine reg query "$EVENTS"; } | tr -d '\r'
+}
 PUBLISHED="$C/tarnwick/inject.txt"
 SHORTCUT="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$CAPTION.lnk"
 DEFAULTS="$(dirname "$0")/../../data/inject.txt"
@@ -33,19 +57,13 @@ for face in SimSun "Microsoft YaHei"; do
         /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null
 done
 rm -rf "$C/tarnwick" "$C/ProgramData/Vantrel Filter" "$PROGRAM"
-status=0
-wine "$1" /S || status=$?
-wineserver -w
-if [ ! -e "$PROGRAM/inject.txt" ] && [ ! -L "$PROGRAM/inject.txt" ]; then
-    # Wine 8 makes no symbolic links: CreateSymbolicLinkW reports success and
-    # makes nothing. The installer must notice and say so. A link Wine could
-    # follow (a Unix one) it shows as a plain file, which the first save would
-    # replace by a file of its own; so the list goes beside the program here.
-    [ "$status" = 3 ] || fail "the link beside the program is missing, and the installer exited with $status, not 3"
+install "$1"
+if [ "$status" = 3 ]; then
+    # A link Wine could follow (a Unix one) it shows as a plain file, which
+    # the first save would replace by a file of its own; so the list goes
+    # beside the program here.
     cp "$LIST" "$PROGRAM/inject.txt"
     LIST="$PROGRAM/inject.txt"
-else
-    [ "$status" = 0 ] || fail "the installer exited with $status"
 fi
 for f in vantrel-filter.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
     [ -f "$PROGRAM/$f" ] || fail "the installer put no $f in $PROGRAM"
@@ -54,9 +72,22 @@ done
 cmp -s "$DEFAULTS" "$LIST" || fail "the list in ProgramData is not the twelve defaults"
 [ -d "$C/tarnwick" ] || fail "the installer made no C:\\tarnwick"
 [ -f "$SHORTCUT" ] || fail "no Start-menu shortcut"
+# Programs and Features: the program's icon, version and size; the Event
+# Viewer: the program's words for its events.
+while IFS='|' read -r key name expected; do
+    [ "$(value "$key" "$name")" = "$expected" ] || fail "$name is \"$(value "$key" "$name")\", not \"$expected\""
+done <<EOF
+$KEY|DisplayIcon|C:\Program Files\Vantrel Filter\vantrel-filter.exe,0
+$KEY|DisplayVersion|$(basename "$1" | sed 's/^vantrel-filter-\(.*\)-setup\.exe$/\1/')
+$EVENTS|EventMessageFile|C:\Program Files\Vantrel Filter\vantrel-filter.exe
+EOF
+size=$(($(value "$KEY" EstimatedSize))) used=$(du -sk --apparent-size "$PROGRAM" | cut -f1)
+[ "$size" -gt $((used * 9 / 10)) ] && [ "$size" -le "$used" ] || fail "EstimatedSize is $size KB for $used KB installed"
 
-# The program from its shortcut; add "beta" and save with Yes.
-(cd "$C" && wine start /wait /unix "$SHORTCUT"; echo $? >"$OUT/windows-status") &
+# The program from its shortcut; add "beta" and save with Yes. Wine keeps no
+# event log, but traces each event: its type, id and user SID, and its text.
+(cd "$C" && WINEDEBUG=-all,fixme+advapi,trace+eventlog wine start /wait /unix "$SHORTCUT" 2>"$OUT/windows-events"
+    echo $? >"$OUT/windows-status") &
 MAIN=$(window "$CAPTION")
 sleep 1
 import -window root "$OUT/windows-main.png"
@@ -75,18 +106,47 @@ cmp -s "$LIST" "$PUBLISHED" || fail "the published copy differs from the list"
 wmctrl -i -c "$MAIN"
 for _ in $(seq 100); do [ -s "$OUT/windows-status" ] && break; sleep 0.1; done
 [ "$(cat "$OUT/windows-status" 2>/dev/null)" = 0 ] || fail "the program did not end with status 0"
+grep -qE 'ReportEventW \([^,]*,0x0004,0x0000,0x00000001,0*[1-9A-F][0-9A-F]*,' "$OUT/windows-events" &&
+    grep -q 'ReportEventW L"user=.* result=saved ' "$OUT/windows-events" ||
+    fail "the save left no information event 1 with the user's SID: $(grep ReportEventW "$OUT/windows-events")"
 
-# Uninstall: the program goes, the list and C:\tarnwick stay.
+EDITED=$(cat "$LIST")
+
+# An upgrade over an older copy: the program, its shortcut and its entry are
+# replaced, the list is kept. Here the list goes back where the link would
+# have led the save.
+[ "$LIST" = "$DATA_LIST" ] || mv "$LIST" "$DATA_LIST"
+LIST=$DATA_LIST
+echo old >"$PROGRAM/vantrel-filter.exe"
+echo old >"$SHORTCUT"
+wine reg add "$KEY" /v DisplayVersion /d 1.0.0 /f >/dev/null
+install "$1"
+cmp -s "$STAGE/vantrel-filter.exe" "$PROGRAM/vantrel-filter.exe" || fail "the upgrade did not replace the program"
+[ "$(cat "$SHORTCUT")" != old ] || fail "the upgrade did not replace the shortcut"
+[ "$(value "$KEY" DisplayVersion)" != 1.0.0 ] || fail "the upgrade did not replace the version in Programs and Features"
+[ "$(cat "$LIST")" = "$EDITED" ] || fail "the upgrade changed the list"
+
+# The same installer again, as a repair: nothing changes, nothing is lost.
+before=$(state)
+install "$1"
+[ "$(state)" = "$before" ] && [ -f "$SHORTCUT" ] || fail "installing again changed $(diff <(echo "$before") <(state))"
+
+# Uninstall: the program goes, the list and C:\tarnwick stay, and so does a
+# list beside the program that is a plain file, not the link.
+[ "$status" = 0 ] || cp "$LIST" "$PROGRAM/inject.txt"
 wine "$PROGRAM/uninstall.exe" /S && wineserver -w
 for _ in $(seq 100); do [ ! -e "$PROGRAM/vantrel-filter.exe" ] && break; sleep 0.1; done
-# Only a list that is a plain file beside the program stays with it.
-if [ "$LIST" = "$PROGRAM/inject.txt" ]; then
-    [ "$(ls -A "$PROGRAM")" = inject.txt ] || fail "the uninstaller left $(ls -A "$PROGRAM") beside the list"
-    cmp -s "$DEFAULTS" "$C/ProgramData/Vantrel Filter/inject.txt" || fail "the list in ProgramData was changed"
-else
-    [ ! -e "$PROGRAM" ] || fail "the uninstaller left $(ls -A "$PROGRAM")"
-fi
+[ "$(ls -A "$PROGRAM" 2>/dev/null)" = "$([ "$status" = 0 ] || echo inject.txt)" ] ||
+    fail "the uninstaller left $(ls -A "$PROGRAM")"
+rm -rf "$PROGRAM"
 [ ! -f "$SHORTCUT" ] || fail "the uninstaller left the shortcut"
-{ cat "$DEFAULTS"; gbk beta; } | cmp -s - "$LIST" || fail "the uninstaller changed the list"
+for key in "$KEY" "$EVENTS"; do
+    ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller left $key"
+done
+[ "$(cat "$LIST")" = "$EDITED" ] || fail "the uninstaller changed the list"
 cmp -s "$LIST" "$PUBLISHED" || fail "the uninstaller changed the published copy"
-echo "windows: installed, saved from the shortcut, uninstalled keeping the list"
+
+# Installed again, it takes the kept list, not the defaults.
+install "$1"
+[ "$(cat "$LIST")" = "$EDITED" ] || fail "installing again replaced the kept list"
+echo "windows: installed, saved from the shortcut, upgraded, repaired, uninstalled and installed again keeping the list"
