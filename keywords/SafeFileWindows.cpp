@@ -1,6 +1,7 @@
 #include "SafeFile.h"
 
 #include "SafeFilePlatform.h"
+#include "WindowsAccounts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,61 +75,6 @@ QString Join(const QString &folder, const QString &name)
     return folder.endsWith(u'\\') ? folder + name : folder + u'\\' + name;
 }
 
-QString SidText(PSID sid)
-{
-    wchar_t *text = nullptr;
-    if (!sid || !::ConvertSidToStringSidW(sid, &text))
-        return {};
-    const QString shown = QString::fromWCharArray(text);
-    ::LocalFree(text);
-    return shown;
-}
-
-QString WellKnownSidText(WELL_KNOWN_SID_TYPE type)
-{
-    BYTE known[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof known;
-    return ::CreateWellKnownSid(type, nullptr, known, &size) ? SidText(known) : QString();
-}
-
-QString AccountName(PSID sid)
-{
-    wchar_t name[256], domain[256];
-    DWORD nameSize = 256, domainSize = 256;
-    SID_NAME_USE use;
-    if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
-        const QString account = QString::fromWCharArray(name, int(nameSize));
-        return domainSize ? QString::fromWCharArray(domain, int(domainSize)) + u'\\' + account : account;
-    }
-    const QString shown = SidText(sid);
-    return shown.isEmpty() ? QStringLiteral("?") : shown;
-}
-
-// The user running the program, as the process's token holds it.
-class CurrentUser
-{
-public:
-    CurrentUser()
-    {
-        HANDLE token = nullptr;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-            return;
-        DWORD size = 0;
-        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        m_token.resize(size);
-        if (!::GetTokenInformation(token, TokenUser, m_token.data(), size, &size))
-            m_token.clear();
-        ::CloseHandle(token);
-    }
-    PSID sid() const
-    {
-        return m_token.isEmpty() ? nullptr : reinterpret_cast<const TOKEN_USER *>(m_token.constData())->User.Sid;
-    }
-
-private:
-    QByteArray m_token;
-};
-
 // A symbolic link's or a junction's reparse data, laid out as the file
 // system hands it over (the SDK keeps the type in its driver headers).
 struct LinkData
@@ -200,19 +146,6 @@ bool Alive(DWORD processId)
     return running;
 }
 
-// The local group whose members may save, as the installer makes it; empty
-// where there is none, as for a copy unpacked from the zip.
-QString SavingGroupSid()
-{
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof sid;
-    wchar_t domain[256];
-    DWORD domainSize = 256;
-    SID_NAME_USE use;
-    return ::LookupAccountNameW(nullptr, L"vantrel-filter", sid, &size, domain, &domainSize, &use) ? SidText(sid)
-                                                                                                  : QString();
-}
-
 // The first account, by name, that the file's DACL lets open it besides
 // Administrators, SYSTEM, its owner and the saving group; "Everyone" for a
 // file with no DACL at all. Empty when there is none.
@@ -225,8 +158,9 @@ QString OtherThanSavers(const Handle &file, const QString &group)
                           nullptr, &dacl, nullptr, &security)
         != ERROR_SUCCESS)
         return QStringLiteral("?");
-    const QStringList savers{WellKnownSidText(WinBuiltinAdministratorsSid), WellKnownSidText(WinLocalSystemSid),
-                             SidText(owner), WellKnownSidText(WinCreatorOwnerRightsSid), group};
+    const QStringList savers{WindowsAccounts::WellKnown(WinBuiltinAdministratorsSid),
+                             WindowsAccounts::WellKnown(WinLocalSystemSid), WindowsAccounts::Text(owner),
+                             WindowsAccounts::WellKnown(WinCreatorOwnerRightsSid), group};
     QString other = dacl ? QString() : QStringLiteral("Everyone");
     for (DWORD i = 0; dacl && other.isEmpty() && i < dacl->AceCount; ++i) {
         ACE_HEADER *ace = nullptr;
@@ -234,8 +168,8 @@ QString OtherThanSavers(const Handle &file, const QString &group)
             || ace->AceFlags & INHERIT_ONLY_ACE)
             continue;
         const PSID sid = &reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
-        if (!savers.contains(SidText(sid)))
-            other = AccountName(sid);
+        if (!savers.contains(WindowsAccounts::Text(sid)))
+            other = WindowsAccounts::Name(sid);
     }
     ::LocalFree(security);
     return other;
@@ -245,7 +179,8 @@ QString OtherThanSavers(const Handle &file, const QString &group)
 // made by someone else is checked by OtherThanSavers.
 Handle OpenLockFile(const QString &path, const QString &group)
 {
-    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(SidText(CurrentUser().sid()))
+    const QString me = WindowsAccounts::Text(WindowsAccounts::CurrentUser().data());
+    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(me)
                          + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
@@ -341,8 +276,9 @@ struct Walk
                                              nullptr, nullptr, &security);
         if (code != ERROR_SUCCESS)
             return Fail(error, Reach, code, linkPath);
-        const bool trusted = SafeFile::MayFollow(SidText(owner), SidText(CurrentUser().sid()));
-        const QString ownerName = AccountName(owner);
+        const QString me = WindowsAccounts::Text(WindowsAccounts::CurrentUser().data());
+        const bool trusted = SafeFile::MayFollow(WindowsAccounts::Text(owner), me);
+        const QString ownerName = WindowsAccounts::Name(owner);
         ::LocalFree(security);
         if (!trusted)
             return Fail(error, Reach, 0, linkPath, SafeFile::Cause::ForeignLink, ownerName);
@@ -520,7 +456,7 @@ void SafeFile::RemoveLeftovers() const
 bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
 {
     const QString lockPath = Join(m_folderPath, LockName(m_held->name));
-    const QString group = SavingGroupSid();
+    const QString group = WindowsAccounts::Group(QStringLiteral("vantrel-filter"));
     Handle file = OpenLockFile(lockPath, group);
     FILE_ATTRIBUTE_TAG_INFO info{};
     if (!Attributes(file, &info)) {
@@ -564,8 +500,8 @@ bool SafeFile::MakeFolder(const QString &path, Error *error)
 
 bool SafeFile::MayFollow(const QString &linkOwner, const QString &user)
 {
-    static const QString administrators = WellKnownSidText(WinBuiltinAdministratorsSid);
-    static const QString system = WellKnownSidText(WinLocalSystemSid);
+    static const QString administrators = WindowsAccounts::WellKnown(WinBuiltinAdministratorsSid);
+    static const QString system = WindowsAccounts::WellKnown(WinLocalSystemSid);
     return !linkOwner.isEmpty() && (linkOwner == administrators || linkOwner == system || linkOwner == user);
 }
 
@@ -585,8 +521,8 @@ Failure Classify(int code)
 
 QString CurrentUserName()
 {
-    const CurrentUser user;
-    return user.sid() ? AccountName(user.sid()) : QStringLiteral("?");
+    QByteArray user = WindowsAccounts::CurrentUser();
+    return user.isEmpty() ? QStringLiteral("?") : WindowsAccounts::Name(user.data());
 }
 
 const Words &PlatformWords()

@@ -1,5 +1,7 @@
 #include "SaveRecord.h"
 
+#include "WindowsAccounts.h"
+
 #include <windows.h>
 
 #include <iterator>
@@ -9,23 +11,6 @@ namespace {
 // The one message in the program's message table (cmake/windows/messages.mc),
 // "%1": the Event Viewer shows the record as it is.
 constexpr DWORD SaveRecordEvent = 1;
-
-// The user running the program, as its token holds it, for the event's user
-// field; empty when the token cannot be read.
-QByteArray UserToken()
-{
-    QByteArray user;
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-        return user;
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    user.resize(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size))
-        user.clear();
-    ::CloseHandle(token);
-    return user;
-}
 
 // The event source the record is filed under in the Application log.
 QString &Destination()
@@ -56,8 +41,7 @@ void SaveRecord::Send() const
         return;
     const wchar_t *strings[] = {reinterpret_cast<const wchar_t *>(line.utf16())};
     const WORD type = result == Result::Failed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
-    const QByteArray token = UserToken();
-    const PSID sid = token.isEmpty() ? nullptr : reinterpret_cast<const TOKEN_USER *>(token.constData())->User.Sid;
-    ::ReportEventW(log, type, 0, SaveRecordEvent, sid, 1, 0, strings, nullptr);
+    QByteArray sid = WindowsAccounts::CurrentUser(); // the event's user
+    ::ReportEventW(log, type, 0, SaveRecordEvent, sid.isEmpty() ? nullptr : sid.data(), 1, 0, strings, nullptr);
     ::DeregisterEventSource(log);
 }
