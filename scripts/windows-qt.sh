@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 . scripts/windows-env.sh
 
-options="shared;no-icu;windows-gl-guard;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
+options="shared;no-icu;windows-gl-guard;optimize_size;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
 stamp="$VANTREL_WINQT/vantrel-stamp"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$QT_DEB_VERSION $options" ]; then
     echo "$VANTREL_WINQT"
@@ -47,6 +47,7 @@ cmake -S "$work/src" -B "$work/build" -G Ninja \
     -DCMAKE_INSTALL_PREFIX="$VANTREL_WINQT" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    -DFEATURE_optimize_size=ON \
     -DFEATURE_icu=OFF -DFEATURE_tabletevent=OFF \
     -DFEATURE_sql=OFF -DFEATURE_network=OFF -DFEATURE_dbus=OFF \
     -DFEATURE_printsupport=OFF -DFEATURE_opengl=OFF -DFEATURE_xml=OFF \
