@@ -102,6 +102,8 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
         return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹").arg(e.path);
     if (e.step == Step::MakeFolder && (failure == Failure::Denied || failure == Failure::ReadOnly))
         return SystemReason(e.code) + words.makesFolders;
+    if (e.step == Step::Lock)
+        return QStringLiteral("无法锁定保存时使用的锁文件 %1：%2").arg(e.path, SystemReason(e.code));
     return SystemReason(e.code);
 }
 
