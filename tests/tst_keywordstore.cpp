@@ -7,7 +7,6 @@
 #include "TestSystem.h"
 
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QProcess>
 #include <QThread>
 
@@ -19,7 +18,6 @@
 #include <io.h>
 #else
 #include <grp.h>
-#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 
 // The one failure no file system here makes on demand: a folder's sync.
@@ -39,18 +37,6 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
     if (atRename)
         (*atRename)();
     return int(::syscall(SYS_renameat, fromFolder, from, toFolder, to));
-}
-
-// Whether this process holds a write lock on the file, as /proc/locks lists them.
-static bool HoldsLock(const QString &path)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(path), &st) != 0)
-        return false;
-    const QString inode = QString::asprintf("%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev), qulonglong(st.st_ino));
-    QFile locks("/proc/locks");
-    return locks.open(QIODevice::ReadOnly)
-           && QString(locks.readAll()).contains(QRegularExpression(QString("WRITE +%1 %2 ").arg(::getpid()).arg(inode)));
 }
 #endif
 
@@ -179,7 +165,6 @@ private slots:
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
-        QTest::newRow("UTF-8 mark, then not GBK") << Obstacle::None << working << QByteArray("\xEF\xBB\xBFok\r\n\x81\r\n") << "WHERE 第 2 行";
         for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
             QTest::addRow("another user's link %s", link) << Obstacle::Link << link << Old << "WHERE 是用户 4001 的符号链接";
     }
@@ -210,9 +195,6 @@ private slots:
         QTest::addColumn<QStringList>("keywords");
         QTest::addColumn<QByteArray>("file");
         QTest::newRow("empty list, zero-byte files") << QStringList() << QByteArray();
-        QTest::newRow("Chinese, empty, duplicate, spaces")
-            << QStringList{QStringLiteral("你好"), "", "union", QStringLiteral("你好"), " x "}
-            << QByteArray("\xc4\xe3\xba\xc3\r\n\r\nunion\r\n\xc4\xe3\xba\xc3\r\n x \r\n");
         QTest::newRow("the defaults, as shipped") << DefaultKeywords() << ReadAll(SHIPPED_WORKING_COPY);
     }
 
@@ -245,8 +227,6 @@ private slots:
         QTest::newRow("working folder read-only") << Obstacle::ReadOnly << "program" << "文件系统是只读的" << false << Old;
         QTest::newRow("working folder full") << Obstacle::Full << "program" << "磁盘空间不足" << false << Old;
         QTest::newRow("working copy mounted alone: the rename fails") << Obstacle::Mounted << "program/inject.txt" << "单独挂载的文件" << false << Old;
-        QTest::newRow("filter folder read-only") << Obstacle::ReadOnly << "tarnwick" << "文件系统是只读的" << true << Old;
-        QTest::newRow("filter folder full") << Obstacle::Full << "tarnwick" << "磁盘空间不足" << true << Old;
         QTest::newRow("published copy mounted alone: the rename fails") << Obstacle::Mounted << "tarnwick/inject.txt" << "单独挂载的文件" << true << Old;
         QTest::newRow("filter folder a plain file") << Obstacle::File << "tarnwick" << "不是文件夹" << true << none;
         QTest::newRow("published copy a folder") << Obstacle::Folder << "tarnwick/inject.txt" << "是一个文件夹" << true << none;
@@ -283,7 +263,7 @@ private slots:
             QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
 #ifndef Q_OS_WIN
         const QString record = Received(m_log).join('\n'); // one line
-        QVERIFY2(record.contains(workingSaved ? "result=failed wrote=working " : "result=failed wrote=none ")
+        QVERIFY2(record.startsWith(workingSaved ? "result=failed wrote=working " : "result=failed wrote=none ")
                      && record.endsWith(" reason=\"" + QString(error).replace('\\', "\\\\") + '"') && !record.contains('\n'),
                  qPrintable(record));
 #endif
@@ -350,7 +330,7 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), Bytes(merged) + '|' + Bytes(merged));
 #ifndef Q_OS_WIN
         const QStringList records = Received(m_log); // A's and B's, against what B found
-        QVERIFY2(records.size() == 2 && records.last().contains("result=saved wrote=working,published added=1 removed=1 working=")
+        QVERIFY2(records.size() == 2 && records.last().startsWith("result=saved wrote=working,published added=1 removed=1 working=")
                                               && records.last().endsWith(" keywords=+\"beta\" -\"gone\""),
                  qPrintable(records.join('\n')));
 #endif
@@ -358,15 +338,17 @@ private slots:
         QVERIFY2(SaveAndPublish(m_at, b, &error, &seenB, ask) && asked.size() == 2, qPrintable(error));
     }
 
-    // At each rename the copies are whole, old or new, and the save holds the lock.
+    // At each rename the copies are whole, old or new, and another save finds the lock taken.
     void copiesWholeAndLockedAtEachRename()
     {
         POSIX_ONLY("the rename interposer");
 #ifndef Q_OS_WIN
         QStringList seen;
         std::function<void()> look = [&] {
-            seen << ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy)
-                        + (HoldsLock(path("program/.inject.txt.lock")) ? "|locked" : "|not locked");
+            QProcess other;
+            other.start(QCoreApplication::applicationFilePath(), {"--hold-lock", m_at.workingCopy, "0", ""});
+            const bool busy = other.waitForFinished() && other.readAllStandardError().contains("正在保存这份列表");
+            seen << ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy) + (busy ? "|locked" : "|not locked");
         };
         atRename = &look;
         const QString result = save({"new"});
