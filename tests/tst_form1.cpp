@@ -91,11 +91,12 @@ class TestForm1 : public QObject
         QCOMPARE(MessageBox::TakeShown(), boxes);
     }
 
-    // From now on boxes are shown, and each is answered once it is up: with the button of the next of these
-    // captions, or Esc when there is none.
+    // From now on boxes are shown, in a style that puts pictures on standard buttons as some desktops' do, and
+    // each is answered once it is up: with the button of the next of these captions, or Esc when there is none.
     void AnswerShown(Texts captions)
     {
         MessageBox::ShowBoxes();
+        qApp->setStyleSheet("QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 1 }");
         auto *answerer = new QTimer(m_window.get());
         connect(answerer, &QTimer::timeout, this, [this, captions]() mutable {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -119,7 +120,14 @@ class TestForm1 : public QObject
 
 private slots:
     void initTestCase() { SaveRecord::SetDestination(QString()); }
-    void cleanup() { m_window.reset(), qDeleteAll(QApplication::topLevelWidgets()), MessageBox::TakeShown(), m_seen.clear(); }
+    void cleanup()
+    {
+        m_window.reset();
+        qDeleteAll(QApplication::topLevelWidgets());
+        MessageBox::TakeShown();
+        m_seen.clear();
+        qApp->setStyleSheet({});
+    }
 
     void mainWindow_data()
     {
