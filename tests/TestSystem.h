@@ -13,6 +13,7 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -89,14 +90,20 @@ inline int OpenLog(const QString &path)
     return ::bind(log, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0 ? log : -1;
 }
 
-// The lines sent to the log since last asked.
+// The records sent to the log since last asked, each after what the log has
+// before it (authpriv.notice, the time, the program, who saved), when that is right.
 inline QStringList Received(int log)
 {
-    QStringList lines;
+    const QString who = QStringLiteral(" vantrel-filter[%1]: user=%2 uid=%3 ")
+                            .arg(::getpid()).arg(::getpwuid(::geteuid())->pw_name).arg(::geteuid());
+    QStringList records;
     char datagram[65536];
-    for (ssize_t size; (size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) >= 0;)
-        lines << QString::fromUtf8(datagram, size);
-    return lines;
+    for (ssize_t size; (size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) >= 0;) {
+        const QString line = QString::fromUtf8(datagram, size);
+        const qsizetype at = line.indexOf(who);
+        records << (line.startsWith("<85>") && at > 0 ? line.mid(at + who.size()) : line);
+    }
+    return records;
 }
 
 #endif

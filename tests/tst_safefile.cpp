@@ -4,8 +4,6 @@
 #include <QProcess>
 
 #ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <grp.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 
@@ -187,35 +185,6 @@ private slots:
         QFETCH(QString, owner);
         QFETCH(QString, user);
         QTEST(SafeFile::MayFollow(owner, user), "followed");
-    }
-
-    // Nobody outside the folder's group can take the lock, nor so much as
-    // open the lock file, whose read locks would hold up every save.
-    void onlySaversTakeTheLock()
-    {
-        ROOT_ONLY("other users", "to take the lock as other users");
-#ifndef Q_OS_WIN
-        QString failed;
-        QVERIFY2(Own(m_dir->path(), 0, 0, 0755, &failed) && Own(path("folder"), 0, Group, 02775, &failed), qPrintable(failed));
-        const auto lockAs = [&](uid_t user, const QList<gid_t> &groups) {
-            SafeFile file(m_file);
-            SafeFile::Error error;
-            if (::setgroups(groups.size(), groups.data()) != 0 || ::setegid(groups.first()) != 0 || ::seteuid(user) != 0)
-                return QStringLiteral("cannot become user %1").arg(user);
-            const bool locked = file.Reach(&error) && file.Lock(std::chrono::milliseconds(0), &error);
-            const int opened = ::open(QFile::encodeName(path("folder/.inject.txt.lock")), O_RDONLY | O_CLOEXEC);
-            const QString result = (locked ? QStringLiteral("locked") : SafeFile::Explain(error))
-                                   + (opened >= 0 ? QStringLiteral(", opened") : QString());
-            ::close(opened);
-            return ::seteuid(0) || ::setegid(0) || ::setgroups(0, nullptr) ? QStringLiteral("cannot become root") : result;
-        };
-        QCOMPARE(lockAs(Member, {Member, Group}), QString("locked, opened"));
-        const QString outsider = lockAs(Outsider, {Outsider});
-        QVERIFY2(outsider.contains("不能在文件夹 " + path("folder") + " 中写入。只有 4000 组的成员")
-                     && !outsider.contains("opened"), qPrintable(outsider));
-        QCOMPARE(QFileInfo(path("folder/.inject.txt.lock")).permissions(),
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup | QFile::WriteGroup);
-#endif
     }
 };
 

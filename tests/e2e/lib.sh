@@ -26,10 +26,25 @@ enter() {
         exit $rc
     fi
     unset QT_QPA_PLATFORM
-    export LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$E2E_ROOT/run
+    export XDG_RUNTIME_DIR=$E2E_ROOT/run
     mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+    desktop
+}
+# desktop: a window manager on the virtual screen, and the locale the scenarios expect.
+desktop() {
+    export LC_ALL=C.UTF-8
     openbox >/dev/null 2>&1 &
     until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
+}
+
+# await COMMAND...: waits until the command succeeds, ten seconds at the most.
+await() { for _ in $(seq 100); do "$@" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+# started COMMAND...: runs it in the background, its errors in $OUT/stderr;
+# ended STATUS: it has ended, with that exit status.
+started() { rm -f "$OUT/status"; (set +e; "$@" 2>"$OUT/stderr"; echo $? >"$OUT/status") & }
+ended() {
+    await test -s "$OUT/status" || fail "the program has not ended"
+    [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
 }
 
 # window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting
@@ -54,9 +69,19 @@ click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" c
 close_window() { wmctrl -i -c "$1"; gone "$1"; }
 # answer MAIN TITLE KEY...: answers the box of that title that MAIN opened.
 answer() { b=$(window "$2" "$1"); shot "${SHOT:-question}"; keys "$b" "${@:3}"; gone "$b"; }
+# add_keyword TEXT KEY...: types it into the add dialog, then the keys that close it.
+add_keyword() { DIALOG=$(window 添加URL过滤字符); type_in "$DIALOG" "$1"; keys "$DIALOG" "${@:2}"; gone "$DIALOG"; }
 shot() { import -window root "$OUT/$1.png"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
+DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)
+# The Windows install's registry entries; installed: what it holds, files by content, then those entries.
+KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vantrel-filter'
+EVENTS='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\vantrel-filter'
+installed() {
+    (cd "$WINEPREFIX/drive_c" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
+    { wine reg query "$KEY"; wine reg query "$EVENTS"; } 2>/dev/null | tr -d '\r'
+}
 # gbk LINE...: a keyword file as the program writes it; same FILE LINE...: it holds exactly that.
 gbk() { for l in "$@"; do printf '%s\r\n' "$l"; done | iconv -f UTF-8 -t GBK; }
 same() { gbk "${@:2}" | cmp -s - "$1" || fail "$1 holds $(od -c "$1" | head -n 4), not: ${*:2}"; }

@@ -4,7 +4,6 @@
 . "$(dirname "$0")/lib.sh"
 enter "$@"
 DEB=$1 LIST=/var/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt TARGET=/etc/vantrel-target
-DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)
 rm -rf /tarnwick /opt/vantrel-filter /var/opt/vantrel-filter
 # Members may put a link at any name in the list's folder or in /tarnwick, so no
 # package step may open for writing, truncate, chown, chmod or rename by a name
@@ -32,20 +31,21 @@ save_with() {
     as "$1" env -u XDG_RUNTIME_DIR HOME="/home/$1" $exec_line 2>"$OUT/stderr" &
     MAIN=$(window "$CAPTION")
     keys "$MAIN" Return
-    DIALOG=$(window 添加URL过滤字符)
-    type_in "$DIALOG" "$2"
-    keys "$DIALOG" alt+o
-    gone "$DIALOG"
+    add_keyword "$2" alt+o
     keys "$MAIN" Tab Tab Tab Return
     answer "$MAIN" "$CAPTION" Return
 }
 
 save_with member drop
-for _ in $(seq 50); do [ -e $PUBLISHED ] && break; sleep 0.1; done
+await test -e $PUBLISHED || fail "the member's save published nothing"
 same "$PUBLISHED" "${DEFAULTS[@]}" drop
 same "$LIST" "${DEFAULTS[@]}" drop
 close_window "$MAIN"
 as www-data cat $PUBLISHED >/dev/null || fail "www-data cannot read $PUBLISHED"
+# Only members may open the save lock: an outsider's read lock would hold up every save.
+LOCK=/var/opt/vantrel-filter/.inject.txt.lock
+[ "$(owners $LOCK)" = "member:vantrel-filter 660 " ] || fail "the save lock is $(owners $LOCK)"
+! as outsider cat $LOCK 2>/dev/null || fail "an outsider may open the save lock"
 
 before=$(ls -lAi --full-time /var/opt/vantrel-filter /tarnwick)
 save_with outsider union

@@ -7,12 +7,6 @@ HOLDER=$2
 DIR=/opt/vantrel-filter WORKING=/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt
 rm -rf /tarnwick $DIR && mkdir -p $DIR && cp "$1" $DIR/
 
-start() { rm -f "$OUT/status"; (set +e; $DIR/vantrel-filter 2>"$OUT/stderr"; echo $? >"$OUT/status") & }
-ended() {
-    for _ in $(seq 100); do [ -s "$OUT/status" ] && break; sleep 0.1; done
-    [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
-}
-add_dialog() { click "$MAIN" $ADD_BUTTON; DIALOG=$(window 添加URL过滤字符); }
 # The Restore box is wide enough for its long title (about 330 pixels in bold).
 restore() {
     click "$MAIN" $RESTORE_BUTTON
@@ -26,7 +20,7 @@ saved() {
 }
 
 # Without a working copy: an error box naming it, and the program ends.
-start
+started $DIR/vantrel-filter
 box=$(window "$CAPTION")
 keys "$box" Return
 ended 1
@@ -36,7 +30,7 @@ grep -q $WORKING "$OUT/stderr" || fail "the error does not name $WORKING: $(cat 
 printf 'select\r\n%s\nexec\r\n\r\n%s\rexec\r\n%s' 联合 删除 注入 | iconv -t GBK >$WORKING
 cp $WORKING "$OUT/loaded"
 umask 077
-start
+started $DIR/vantrel-filter
 MAIN=$(window "$CAPTION")
 [ "$(stat -c %a /tarnwick)" = 755 ] || fail "a new /tarnwick is $(stat -c %a /tarnwick), not 755"
 # Add has the focus at first, and Enter presses it.
@@ -66,14 +60,12 @@ SHOT=save answer "$MAIN" "$CAPTION" Return
 saved select 联合 exec "" 删除 注入 "union all'"
 restore Return
 save alt+y
-saved "'" "*" % and exec insert select delete updata count chr mid
+saved "${DEFAULTS[@]}"
 
 # Another operator saves first: the question after Yes, answered with Enter, merges.
 gbk "'" "*" % and exec insert select delete updata count chr theirs >$WORKING
-add_dialog
-type_in "$DIALOG" mine
-keys "$DIALOG" Tab Return
-gone "$DIALOG"
+click "$MAIN" $ADD_BUTTON
+add_keyword mine Tab Return
 save Return
 SHOT=changed answer "$MAIN" "$CAPTION" Return
 saved "'" "*" % and exec insert select delete updata count chr theirs mine
@@ -82,30 +74,24 @@ saved "'" "*" % and exec insert select delete updata count chr theirs mine
 # message names who holds it, nothing is written, and the edit stays.
 "$HOLDER" --hold-lock $WORKING 60000 >"$OUT/holder" &
 holder=$!
-for _ in $(seq 50); do grep -q locked "$OUT/holder" && break; sleep 0.1; done
-add_dialog
-type_in "$DIALOG" later
-keys "$DIALOG" alt+o
-gone "$DIALOG"
-click "$MAIN" $SAVE_BUTTON
-box=$(window "$CAPTION" "$MAIN")
+await grep -q locked "$OUT/holder" || fail "the other save took no lock"
+click "$MAIN" $ADD_BUTTON
+add_keyword later alt+o
+save Return
 asked=$(date +%s%N)
-keys "$box" Return
-gone "$box"
-box=$(window "$CAPTION" "$MAIN")
+window "$CAPTION" "$MAIN" >/dev/null
 waited=$((($(date +%s%N) - asked) / 1000000))
 [ "$waited" -ge 4500 ] && [ "$waited" -le 8000 ] || fail "the busy message came after $waited ms, not after 5 s"
 grep -q "（进程 $holder）正在保存这份列表" "$OUT/stderr" || fail "the busy message does not name the holder: $(tail -n 1 "$OUT/stderr")"
-shot busy
-keys "$box" Return
-gone "$box"
+SHOT=busy answer "$MAIN" "$CAPTION" Return
 kill $holder
 saved "'" "*" % and exec insert select delete updata count chr theirs mine
 save Return
 saved "'" "*" % and exec insert select delete updata count chr theirs mine later
 
 # With the dialog open, closing the main window ends the program once the dialog closes.
-add_dialog
+click "$MAIN" $ADD_BUTTON
+DIALOG=$(window 添加URL过滤字符)
 close_window "$MAIN"
 [ ! -s "$OUT/status" ] || fail "the program ended with the add dialog open"
 close_window "$DIALOG"

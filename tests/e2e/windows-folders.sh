@@ -27,11 +27,6 @@ setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
 # logged DRYRUN|LOG ARGUMENT...: the installer with that option; its log, as
 # text, in $log.
 logged() { rm -f "$LOG"; setup "/$1=Z:$(tr / '\\' <<<"$LOG")" "${@:2}"; log=$(iconv -f UTF-16 -t UTF-8 "$LOG" | tr -d '\r'); }
-# What is installed, the list and the filter's folder, by content.
-state() {
-    (cd "$C" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vantrel-filter' 2>/dev/null | tr -d '\r'
-}
 
 # What a dry run over folders that are there, each holding inject.txt, must
 # write: each folder's ACL replaced in one step, opened to the group (and in
@@ -76,14 +71,14 @@ mount --bind "$MNT/read-only" "$MNT/read-only"
 mount -o remount,bind,ro "$MNT/read-only"
 while IFS='|' read -r name ready undo where code message; do
     eval "$ready"
-    before=$(state)
+    before=$(installed)
     # The install folder last, as the installer wants it.
     arguments=()
     [ -z "$where" ] || arguments=("/D=Z:${MNT//\//\\}\\$where")
     logged LOG "${arguments[@]}"
     [ "$status" = "$code" ] || fail "$name: the installer exited with $status, not $code"
     [[ $log == "exit $code: 安装 $CAPTION："*"$message"* ]] || fail "$name: the installer said: $log"
-    [ "$(state)" = "$before" ] || fail "$name: the refused install changed $(diff <(echo "$before") <(state))"
+    [ "$(installed)" = "$before" ] || fail "$name: the refused install changed $(diff <(echo "$before") <(installed))"
     [ -z "$(find "$MNT" -mindepth 2)" ] || fail "$name: the installer wrote $(find "$MNT" -mindepth 2)"
     eval "$undo"
 done <<'EOF'
