@@ -272,6 +272,45 @@ private slots:
         QCOMPARE(Form1::PlaceBeside(window, buttons, QSize(290, 100), screen, 8), place);
     }
 
+    // The design: each control by window/container/name, its caption, and its place in twips in its container;
+    // a window's row gives its client area.
+    void controlsAsDesigned_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("twips");
+        const auto row = [](const char *path, const QString &caption, QRect twips) { QTest::newRow(path) << caption << twips; };
+        row("Form1", "Vantrel 通用防注入过滤器", {0, 0, 6195, 4050});
+        row("Form1/Frame1", "过滤字符", {120, 240, 4575, 3615});
+        row("Form1/Frame1/ListView1", "过滤URL关键字列表", {120, 240, 4335, 3135});
+        row("Form1/Command1", "添加(A)", {4800, 360, 1215, 615});
+        row("Form1/Command2", "删除(&D)", {4800, 1080, 1215, 615});
+        row("Form1/Command4", "恢复默认", {4800, 1800, 1215, 615});
+        row("Form1/Command5", "确定(O)", {4800, 2520, 1215, 615});
+        row("add", "添加URL过滤字符", {0, 0, 4275, 1425});
+        row("add/Frame1", "输入要过滤的字符", {120, 120, 2775, 1095});
+        row("add/Frame1/Text1", "", {120, 360, 2535, 375});
+        row("add/Command1", "确定(&O)", {3120, 120, 975, 495});
+        row("add/Command2", "取消(&C)", {3120, 720, 975, 495});
+    }
+    void controlsAsDesigned()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QRect, twips);
+        const Texts path = QString(QTest::currentDataTag()).split('/');
+        QVERIFY(Start({}));
+        Click("Command1");
+        QWidget *window = path[0] == "add" ? static_cast<QWidget *>(m_window->AddDialog()) : m_window.get();
+        QWidget *control = path.size() == 1 ? window : window->findChild<QWidget *>(path.last());
+        QVERIFY2(control && control->logicalDpiX() == 96 && control->logicalDpiY() == 96, "missing, or not at 96 DPI");
+        if (path.size() > 1)
+            QCOMPARE(control->parentWidget()->objectName(), path[path.size() - 2]);
+        QCOMPARE(path.size() == 1 ? QRect({}, control->size()) : control->geometry(),
+                 QRect(twips.topLeft() / 15, twips.size() / 15)); // 15 twips to a pixel at 96 DPI
+        const auto *view = qobject_cast<QAbstractItemView *>(control);
+        const char *property = path.size() == 1 ? "windowTitle" : qobject_cast<QGroupBox *>(control) ? "title" : "text";
+        QCOMPARE(view ? view->model()->headerData(0, Qt::Horizontal).toString() : control->property(property).toString(), caption);
+    }
+
     // To the nearest pixel: the design's multiples of 15 twips leave nothing to round at 96 DPI.
     void twipsRoundToNearest()
     {
