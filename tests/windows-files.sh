@@ -45,6 +45,6 @@ done < <(find "$build/stage" -name '*.exe' -o -name '*.dll')
 x86_64-w64-mingw32-objdump -h "$build/symbols/vantrel-filter.exe" | grep -qF .debug_info ||
     fail "the kept copy of the program has no debug information"
 # Shipping one library unstripped would pass either bound.
-[ "$(stat -c %s "$setup")" -le $((8 << 20)) ] || fail "the installer is $(stat -c %s "$setup") bytes, over 8 MiB"
-[ "$(stat -c %s "$build"/*-windows.zip)" -le $((12 << 20)) ] || fail "the zip is $(stat -c %s "$build"/*-windows.zip) bytes, over 12 MiB"
+[ "$(stat -c %s "$setup")" -le 8000000 ] || fail "the installer is $(stat -c %s "$setup") bytes, over 8 MB"
+[ "$(stat -c %s "$build"/*-windows.zip)" -le 12000000 ] || fail "the zip is $(stat -c %s "$build"/*-windows.zip) bytes, over 12 MB"
 [ "$failures" = 0 ]
