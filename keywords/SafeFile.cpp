@@ -49,6 +49,11 @@ QString LeftoverName(const QString &name, qint64 processId, bool old)
     return u'.' + name + u'.' + QString::number(processId) + (old ? QStringLiteral(".old.tmp") : QStringLiteral(".tmp"));
 }
 
+QString LockName(const QString &name)
+{
+    return u'.' + name + QStringLiteral(".lock");
+}
+
 qint64 LeftoverProcess(QStringView entry, QStringView name)
 {
     const QString prefix = u'.' + name.toString() + u'.';
@@ -67,10 +72,6 @@ qint64 LeftoverProcess(QStringView entry, QStringView name)
 
 using namespace SafeFilePlatform;
 
-QString SafeFile::LockName(const QString &name)
-{
-    return u'.' + name + QStringLiteral(".lock");
-}
 
 bool SafeFile::Missing(const Error &e)
 {

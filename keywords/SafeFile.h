@@ -95,9 +95,6 @@ public:
     // there, even a plain file, is left alone.
     static bool MakeFolder(const QString &path, Error *error);
 
-    // The lock file of the file called name.
-    static QString LockName(const QString &name);
-
     // Whether a link that this account owns is followed for the user running
     // the program: only when it is the system's (root; on Windows
     // Administrators or SYSTEM) or the user's own, the rule the kernel keeps

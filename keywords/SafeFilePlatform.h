@@ -90,6 +90,9 @@ qint64 LeftoverProcess(QStringView entry, QStringView name);
 enum class Attempt { Taken, Busy, Failed, Unguarded };
 Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take);
 
+// The lock file of the file called name, beside it.
+QString LockName(const QString &name);
+
 // What a system error code means to the sentences of SafeFile::Explain.
 enum class Failure { Other, NotThere, NotAFolder, Denied, ReadOnly, MountedAlone };
 Failure Classify(int code);
