@@ -144,12 +144,11 @@ Timing Measure(const QString &directory, const QStringList &keywords, int repeti
     WriteFile(store.workingCopy, bytes);
     WriteFile(floor.workingCopy, bytes);
 
-    QString error;
     auto load = [&] {
         KeywordList list;
         return TimeMs([&] {
-            if (!RunStartUp(store, list, &error))
-                Die(error);
+            if (const StoreResult loaded = KeywordStore(store).StartUp(list); !loaded.Done())
+                Die(loaded.message);
         });
     };
     auto loadFloor = [&] {
@@ -157,15 +156,16 @@ Timing Measure(const QString &directory, const QStringList &keywords, int repeti
         return TimeMs([&] { text = LoadFloor(floor.workingCopy); });
     };
 
+    KeywordStore saving(store);
     KeywordList loaded;
-    if (!LoadWorkingCopy(store, loaded, &error))
-        Die(error);
+    if (const StoreResult result = saving.LoadWorkingCopy(loaded); !result.Done())
+        Die(result.message);
     if (loaded.Texts() != keywords)
         Die(QStringLiteral("the file did not load back as the generated keywords"));
     auto save = [&] {
         return TimeMs([&] {
-            if (!SaveAndPublish(store, loaded, &error))
-                Die(error);
+            if (const SaveResult saved = saving.SaveAndPublish(loaded.Texts()); !saved.Done())
+                Die(saved.message);
         });
     };
     auto saveFloor = [&](bool syncDirectories) {
@@ -211,24 +211,27 @@ int MemoryChild(const QString &directory, const QString &kind)
     const Locations warm = StoreIn(directory + QStringLiteral("/warm-") + kind);
     if (!WriteKeywords(warm.workingCopy, {QStringLiteral("select"), QStringLiteral("管理员")}))
         Die(QStringLiteral("cannot write %1").arg(warm.workingCopy));
-    QString error;
     {
+        KeywordStore warming(warm);
         KeywordList list;
-        if (!RunStartUp(warm, list, &error) || !SaveAndPublish(warm, list, &error))
-            Die(error);
+        if (const StoreResult loaded = warming.StartUp(list); !loaded.Done())
+            Die(loaded.message);
+        if (const SaveResult saved = warming.SaveAndPublish(list.Texts()); !saved.Done())
+            Die(saved.message);
     }
     if (!bench::ResetPeakResident())
         Die(QStringLiteral("cannot reset the peak resident size"));
     const qint64 base = bench::CurrentResidentBytes();
     qint64 afterLoad = 0, held = 0, afterSave = 0;
     if (kind == QLatin1String("store")) {
+        KeywordStore measured(store);
         KeywordList list;
-        if (!RunStartUp(store, list, &error))
-            Die(error);
+        if (const StoreResult loaded = measured.StartUp(list); !loaded.Done())
+            Die(loaded.message);
         afterLoad = bench::PeakResidentBytes();
         held = bench::CurrentResidentBytes();
-        if (!SaveAndPublish(store, list, &error))
-            Die(error);
+        if (const SaveResult saved = measured.SaveAndPublish(list.Texts()); !saved.Done())
+            Die(saved.message);
         afterSave = bench::PeakResidentBytes();
     } else {
         const QString text = LoadFloor(store.workingCopy);

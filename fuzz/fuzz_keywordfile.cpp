@@ -44,30 +44,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const KeywordFile::Decoded decoded = KeywordFile::Decode(bytes);
     const QList<QByteArray> lines = SplitLines(bytes);
-    if (decoded.utf8) {
-        Expect(bytes.startsWith("\xEF\xBB\xBF") && !decoded.ok, "refused as UTF-8 without its mark");
+    const bool ok = decoded.fault == KeywordFile::Fault::None;
+    if (decoded.fault == KeywordFile::Fault::Utf8) {
+        Expect(bytes.startsWith("\xEF\xBB\xBF"), "refused as UTF-8 without its mark");
     } else {
         qsizetype firstBad = 0;
-        bool ok = true;
+        bool lineOk = true;
         for (qsizetype i = 0; i < lines.size() && firstBad == 0; ++i)
-            firstBad = (Gbk(lines.at(i), &ok), ok) ? 0 : i + 1;
-        Expect(decoded.badLine == firstBad && decoded.ok == (firstBad == 0), "wrong line refused as not GBK");
+            firstBad = (Gbk(lines.at(i), &lineOk), lineOk) ? 0 : i + 1;
+        Expect(decoded.line == firstBad && ok == (firstBad == 0), "wrong line refused as not GBK");
     }
     const auto nul = std::find_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) { return line.contains('\0'); });
     const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
-    Expect(!decoded.ok || (decoded.keywords.size() == lines.size()
+    Expect(!ok || (decoded.keywords.size() == lines.size()
                            && (nul == lines.cend() ? saved.fault == KeywordFile::Fault::None
                                                    : saved.fault == KeywordFile::Fault::Nul
-                                                         && saved.badPosition == nul - lines.cbegin() + 1)),
+                                                         && saved.position == nul - lines.cbegin() + 1)),
            "a list that loaded has another length than the file, or saving it is refused for another reason");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
-    bool ok = true;
-    const QStringList typed = Gbk(bytes, &ok).remove(QChar::ReplacementCharacter).split(u'\n');
+    bool typedOk = true;
+    const QStringList typed = Gbk(bytes, &typedOk).remove(QChar::ReplacementCharacter).split(u'\n');
     const KeywordFile::Encoded encoded = KeywordFile::Encode(typed);
     if (encoded.fault == KeywordFile::Fault::None) {
         const KeywordFile::Decoded back = KeywordFile::Decode(encoded.bytes);
-        Expect(back.ok && back.keywords == typed, "a saved list does not load back equal");
+        Expect(back.fault == KeywordFile::Fault::None && back.keywords == typed, "a saved list does not load back equal");
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 #include "KeywordFile.h"
 
-#include "Gbk.h"
+#include "system/Gbk.h"
 
 #include <QStringDecoder>
 
@@ -10,8 +10,7 @@ constexpr QByteArrayView Utf8Mark("\xEF\xBB\xBF");
 
 bool Decodes(QByteArrayView bytes)
 {
-    QString text;
-    return Gbk::Decode(bytes, &text);
+    return Gbk::Decode(bytes).has_value();
 }
 
 // "锘" followed by some characters is GBK that begins with the same three
@@ -50,8 +49,11 @@ bool EncodeFaithfully(const QString &text, QByteArray *bytes)
 {
     if (!QStringView(text).isValidUtf16())
         return false;
-    QString back;
-    return Gbk::Encode(text, bytes) && Gbk::Decode(*bytes, &back) && back == text;
+    std::optional<QByteArray> encoded = Gbk::Encode(text);
+    if (!encoded || Gbk::Decode(*encoded) != text)
+        return false;
+    *bytes = std::move(*encoded);
+    return true;
 }
 
 // What the keyword holds that no keyword file may, whatever the code page.
@@ -66,9 +68,10 @@ KeywordFile::Fault ForbiddenCharacter(const QString &keyword)
 
 } // namespace
 
-KeywordFile::Fault KeywordFile::Check(const QString &keyword)
+KeywordFile::Fault KeywordFile::Check(const QString &keyword, qsizetype position)
 {
-    return Encode(QStringList{keyword}).fault;
+    const Fault fault = Encode(QStringList{keyword}).fault;
+    return fault == Fault::ReadsAsUtf8 && position > 1 ? Fault::None : fault;
 }
 
 QString KeywordFile::FaultText(Fault fault)
@@ -79,7 +82,10 @@ QString KeywordFile::FaultText(Fault fault)
     case Fault::Unencodable: return QStringLiteral("含有 GBK 编码无法保存的字符");
     case Fault::ReadsAsUtf8:
         return QStringLiteral("以“锘”开头，保存后文件的开头恰好是 UTF-8 标记，下次启动时会被当作 UTF-8 文件拒绝读取");
-    case Fault::None: break;
+    case Fault::None:
+    case Fault::Utf8:
+    case Fault::NotGbk:
+        break;
     }
     return {};
 }
@@ -88,26 +94,25 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
 {
     Decoded result;
     if (IsUtf8WithMark(bytes)) {
-        result.ok = false;
-        result.utf8 = true;
-        result.badLine = 1;
+        result.fault = Fault::Utf8;
+        result.line = 1;
         return result;
     }
 
-    QString text;
-    if (!Gbk::Decode(bytes, &text)) {
+    const std::optional<QString> text = Gbk::Decode(bytes);
+    if (!text) {
         // GBK trail bytes never take the values of CR or LF, so the raw
         // bytes split into the same lines as the text would.
-        result.ok = false;
+        result.fault = Fault::NotGbk;
         qsizetype line = 0;
         ForEachLine(QByteArrayView(bytes), [&](QByteArrayView bytesOfLine) {
             ++line;
-            if (result.badLine == 0 && !Decodes(bytesOfLine))
-                result.badLine = line;
+            if (result.line == 0 && !Decodes(bytesOfLine))
+                result.line = line;
         });
         return result;
     }
-    ForEachLine(QStringView(text), [&](QStringView line) { result.keywords.append(line.toString()); });
+    ForEachLine(QStringView(*text), [&](QStringView line) { result.keywords.append(line.toString()); });
     return result;
 }
 
@@ -117,7 +122,7 @@ KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
     for (qsizetype i = 0; i < keywords.size(); ++i) {
         result.fault = ForbiddenCharacter(keywords.at(i));
         if (result.fault != Fault::None) {
-            result.badPosition = i + 1;
+            result.position = i + 1;
             return result;
         }
     }
@@ -127,16 +132,16 @@ KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
     if (!EncodeFaithfully(text, &result.bytes)) {
         result.bytes.clear();
         result.fault = Fault::Unencodable;
-        result.badPosition = 1;
+        result.position = 1;
         QByteArray ignored;
-        while (result.badPosition < keywords.size() && EncodeFaithfully(keywords.at(result.badPosition - 1), &ignored))
-            ++result.badPosition;
+        while (result.position < keywords.size() && EncodeFaithfully(keywords.at(result.position - 1), &ignored))
+            ++result.position;
         return result;
     }
     if (IsUtf8WithMark(result.bytes)) {
         result.bytes.clear();
         result.fault = Fault::ReadsAsUtf8;
-        result.badPosition = 1;
+        result.position = 1;
     }
     return result;
 }

@@ -9,25 +9,30 @@
 class KeywordFile
 {
 public:
+    // What keeps a list from being written, or a file from being read; the
+    // position of the keyword, or the line, at fault goes with it.
     enum class Fault {
         None,
         LineBreak,   // would come back as two keywords
         Nul,         // a filter that reads keywords as C strings would see a shorter one
         Unencodable, // GBK cannot hold it; it would be written as something else
         ReadsAsUtf8, // the saved file would begin with a UTF-8 mark and be refused
+        Utf8,        // the file is UTF-8 with its byte-order mark, not GBK
+        NotGbk,      // a line is not valid GBK
     };
 
-    // What saving the keyword alone would refuse, as Encode decides it.
-    static Fault Check(const QString &keyword);
-    // What is wrong with a keyword at fault, as words that follow "关键字".
+    // What saving the keyword at this 1-based position of a list would refuse,
+    // as Encode decides it: only the first keyword begins the file.
+    static Fault Check(const QString &keyword, qsizetype position);
+    // What is wrong with a keyword that cannot be written, as words that
+    // follow "关键字".
     static QString FaultText(Fault fault);
 
     struct Decoded
     {
         QStringList keywords;
-        bool ok = true;
-        bool utf8 = false;     // UTF-8 with its byte-order mark, not GBK
-        qsizetype badLine = 0; // 1-based line that is not valid GBK
+        Fault fault = Fault::None;
+        qsizetype line = 0; // 1-based, of the first line at fault
     };
     // A line ends at CR LF, a lone LF or a lone CR. The last line counts even
     // without an end marker; an end marker at the very end adds no empty line.
@@ -37,7 +42,7 @@ public:
     {
         QByteArray bytes;
         Fault fault = Fault::None;
-        qsizetype badPosition = 0; // 1-based position of the first keyword at fault
+        qsizetype position = 0; // 1-based, of the first keyword at fault
     };
     // Refuses any list that would not decode back equal, or holds a NUL.
     static Encoded Encode(const QStringList &keywords);

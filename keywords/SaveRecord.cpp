@@ -4,6 +4,16 @@
 
 namespace {
 
+const char *Word(SaveRecord::Result result)
+{
+    switch (result) {
+    case SaveRecord::Result::Saved: return "saved";
+    case SaveRecord::Result::Failed: return "failed";
+    case SaveRecord::Result::Cancelled: return "cancelled";
+    }
+    return "failed";
+}
+
 qsizetype Utf8Size(char32_t c)
 {
     return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
@@ -58,13 +68,12 @@ QString Quoted(QStringView text, qsizetype maxBytes)
 QString SaveRecord::Line() const
 {
     constexpr qsizetype Path = 700, Reason = 1400, Keyword = 300, More = 16; // " (NNNNNNNN more)"
-    static const char *const results[] = {"saved", "failed", "cancelled"};
     QStringList wrote;
     if (workingWritten)
         wrote << QStringLiteral("working");
     if (publishedWritten)
         wrote << QStringLiteral("published");
-    QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(results[int(result)]),
+    QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(Word(result)),
                                                             wrote.isEmpty() ? QStringLiteral("none") : wrote.join(u','));
     if (counted)
         line += QStringLiteral(" added=%1 removed=%2").arg(changes.added.size()).arg(changes.removed.size());

@@ -4,7 +4,7 @@
 // users, links and a log of their own.
 
 #include "SaveRecord.h"
-#include "SystemReason.h"
+#include "system/SystemReason.h"
 #include "TestFiles.h"
 
 #include <QTemporaryDir>

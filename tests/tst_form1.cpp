@@ -1,7 +1,8 @@
 #include "DefaultKeywords.h"
 #include "Form1.h"
 #include "KeywordDelegate.h"
-#include "MessageBox.h"
+#include "MessageBoxes.h"
+#include "KeywordDisplay.h"
 #include "SaveRecord.h"
 #include "TestFiles.h"
 #include "TestWindow.h"
@@ -14,7 +15,7 @@
 
 using Texts = QStringList;
 using Steps = std::function<void()>;
-using Boxes = QList<MessageBox::Shown>; // title and text of each
+using Boxes = QList<MessageBoxes::Shown>; // title and text of each
 Q_DECLARE_METATYPE(Steps)
 
 static const QString RestoreTitle = "Vantrel通用防注入过滤器恢复默认设置", RestoreText = "你是否要恢复系统的默认设置?",
@@ -52,7 +53,7 @@ class TestForm1 : public QObject
     void Click(const char *button) { m_window->findChild<QPushButton *>(button)->click(), Settle(); }
     void Pick(int row) { View()->setCurrentIndex(Row(row)); }
     void Keys(const QKeySequence &keys) { View()->setFocus(), QTest::keySequence(View(), keys), Settle(); }
-    static void Answer(const QList<int> &answers) { MessageBox::SetNextAnswers(answers); }
+    static void Answer(const QList<MessageBoxes::Answer> &answers) { MessageBoxes::SetNextAnswers(answers); }
     void Theirs(const Texts &keywords) { QVERIFY2(WriteKeywords(Working(), keywords), "another save"); }
     void Type(const QString &text) // into the add dialog, then OK
     {
@@ -88,14 +89,14 @@ class TestForm1 : public QObject
         if (QTest::currentTestFailed())
             return;
         QTRY_COMPARE(Keywords(), after); // an access key presses its button a moment later
-        QCOMPARE(MessageBox::TakeShown(), boxes);
+        QCOMPARE(MessageBoxes::TakeShown(), boxes);
     }
 
     // From now on boxes are shown, in a style that puts pictures on standard buttons as some desktops' do, and
     // each is answered once it is up: with the button of the next of these captions, or Esc when there is none.
     void AnswerShown(Texts captions)
     {
-        MessageBox::ShowBoxes();
+        MessageBoxes::ShowBoxes();
         qApp->setStyleSheet("QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 1 }");
         auto *answerer = new QTimer(m_window.get());
         connect(answerer, &QTimer::timeout, this, [this, captions]() mutable {
@@ -124,7 +125,7 @@ private slots:
     {
         m_window.reset();
         qDeleteAll(QApplication::topLevelWidgets());
-        MessageBox::TakeShown();
+        MessageBoxes::TakeShown();
         m_seen.clear();
         qApp->setStyleSheet({});
     }
@@ -142,8 +143,8 @@ private slots:
             QVERIFY2(View()->visualRect(Row(5)).right() < View()->viewport()->width(), "the column's end out of sight");
         }, forty);
         Case("rows as tall as a line of text", two, [this] { QCOMPARE(View()->visualRect(Row(1)).height(), View()->sizeHintForRow(1)); }, two);
-        Case("No to Restore", {"a"}, [this] { Answer({MessageBox::No}), Click("Command4"); }, {"a"}, {{RestoreTitle, RestoreText}});
-        Case("No to Save", {"a"}, [this] { Answer({MessageBox::No}), Click("Command5"), Saved({"a"}); }, {"a"}, {{Form1::Caption(), SaveText}});
+        Case("No to Restore", {"a"}, [this] { Answer({MessageBoxes::Answer::No}), Click("Command4"); }, {"a"}, {{RestoreTitle, RestoreText}});
+        Case("No to Save", {"a"}, [this] { Answer({MessageBoxes::Answer::No}), Click("Command5"), Saved({"a"}); }, {"a"}, {{Form1::Caption(), SaveText}});
     }
     void mainWindow() { Play(); }
 
@@ -154,7 +155,7 @@ private slots:
         for (const auto &[what, text] : {std::pair{"spaces kept", QString(" 你好 ")}, {"empty", QString()}, {"one already there", QString("a")},
                                          {"longer than a line edit takes", QString(QLineEdit().maxLength() + 1, 'x') + "末"}})
             Case(QString("as typed: ") + what, {"a"}, [this, text = text] { Add(text); }, {"a", text});
-        Case("after Restore, the dialog open", {"a"}, [this] { Click("Command1"), Answer({MessageBox::Yes}), Click("Command4"), Type("new"); },
+        Case("after Restore, the dialog open", {"a"}, [this] { Click("Command1"), Answer({MessageBoxes::Answer::Yes}), Click("Command4"), Type("new"); },
              DefaultKeywords() << "new", {{RestoreTitle, RestoreText}});
         Case("the new row in sight, the picked row kept", forty, [this] { Pick(2), Add("new"), InSight(40), Picked(2); }, forty + Texts{"new"});
         Case("twice: one dialog", {"a"}, [this] {
@@ -187,11 +188,12 @@ private slots:
     {
         Columns();
         const Boxes boxes{{Form1::Caption(), SaveText}, {Form1::Caption(), Form1::ChangedPrompt(Working(), {{"theirs"}, {}})}};
-        for (const auto &[answer, chosen, after, saved] : {std::tuple{"merge", 0, Texts{"old", "theirs", "mine"}, Texts{"old", "theirs", "mine"}},
-                                                           {"overwrite", 1, Texts{"old", "mine"}, Texts{"old", "mine"}},
-                                                           {"cancel", 2, Texts{"old", "mine"}, Texts{"old", "theirs"}}})
+        using A = MessageBoxes::Answer;
+        for (const auto &[answer, chosen, after, saved] : {std::tuple{"merge", A::Merge, Texts{"old", "theirs", "mine"}, Texts{"old", "theirs", "mine"}},
+                                                           {"overwrite", A::Overwrite, Texts{"old", "mine"}, Texts{"old", "mine"}},
+                                                           {"cancel", A::Cancel, Texts{"old", "mine"}, Texts{"old", "theirs"}}})
             Case(answer, {"old"}, [this, chosen = chosen, saved = saved] {
-                Theirs({"old", "theirs"}), Add("mine"), Answer({MessageBox::Yes, chosen}), Click("Command5"), Saved(saved);
+                Theirs({"old", "theirs"}), Add("mine"), Answer({MessageBoxes::Answer::Yes, chosen}), Click("Command5"), Saved(saved);
             }, after, boxes);
     }
     void mergeQuestion() { Play(); }

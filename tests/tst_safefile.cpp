@@ -1,4 +1,4 @@
-#include "SafeFile.h"
+#include "system/SafeFile.h"
 #include "TestSystem.h"
 
 #include <QProcess>

@@ -2,9 +2,10 @@
 
 #include "DefaultKeywords.h"
 #include "KeywordDelegate.h"
-#include "KeywordStore.h"
+#include "KeywordDisplay.h"
+#include "KeywordRefusal.h"
 #include "KeywordView.h"
-#include "MessageBox.h"
+#include "MessageBoxes.h"
 #include "Twips.h"
 #include "add.h"
 
@@ -32,9 +33,9 @@ auto CursorWhile(Qt::CursorShape shape)
 std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
     std::unique_ptr<Form1> window(new Form1(locations));
-    QString error;
-    if (!RunStartUp(locations, window->m_keywords, &error, &window->m_seen)) {
-        window->Report(error);
+    const StoreResult started = window->m_store.StartUp(window->m_keywords);
+    if (!started.Done()) {
+        window->Report(started.message);
         return nullptr;
     }
     return window;
@@ -53,7 +54,7 @@ Form1::Form1(const Locations &locations)
     , Command2(new QPushButton(QStringLiteral("删除(&D)"), this))
     , Command4(new QPushButton(QStringLiteral("恢复默认"), this))
     , Command5(new QPushButton(QStringLiteral("确定(O)"), this))
-    , m_locations(locations)
+    , m_store(locations)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Caption());
@@ -79,7 +80,7 @@ Form1::Form1(const Locations &locations)
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::Refused, this,
-            [this](const QString &why) { MessageBox::Error(this, Caption(), why); }, Qt::QueuedConnection);
+            [this](const QString &why) { MessageBoxes::Error(this, Caption(), why); }, Qt::QueuedConnection);
     // Not while a row is being edited: the editor has the focus then.
     new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click,
                   Qt::WidgetShortcut);
@@ -105,13 +106,16 @@ void Form1::Report(const QString &error)
 {
     std::fprintf(stderr, "%s\n", error.toUtf8().constData());
     // At start-up there is no window yet to stand over.
-    MessageBox::Error(isVisible() ? this : nullptr, Caption(), error);
+    MessageBoxes::Error(isVisible() ? this : nullptr, Caption(), error);
 }
 
 void Form1::Command1_Click()
 {
     if (!m_add) {
-        m_add = new add;
+        // The list takes a keyword at its end.
+        m_add = new add([list = QPointer<KeywordList>(&m_keywords)](const QString &keyword) {
+            return list ? KeywordRefusal(keyword, list->Count() + 1) : QString();
+        });
         m_add->setWindowIcon(windowIcon());
         m_add->move(AddDialogPlace(m_add->size()));
         connect(m_add, &add::KeywordEntered, this, [this](const QString &keyword) {
@@ -177,35 +181,45 @@ void Form1::Command2_Click()
 
 void Form1::Command4_Click()
 {
-    if (MessageBox::Question(this, QStringLiteral("Vantrel通用防注入过滤器恢复默认设置"),
+    if (MessageBoxes::Question(this, QStringLiteral("Vantrel通用防注入过滤器恢复默认设置"),
                              QStringLiteral("你是否要恢复系统的默认设置?")))
         RestoreDefaults(m_keywords);
 }
 
 void Form1::Command5_Click()
 {
-    if (!MessageBox::Question(this, Caption(), QStringLiteral("你是否要保存系统设置?")))
+    if (!MessageBoxes::Question(this, Caption(), QStringLiteral("你是否要保存系统设置?")))
         return;
     // A failed save keeps the window and every unsaved edit, so the user can
     // fix the cause and save again.
-    QString error;
-    const auto ask = [this](const QString &path, const KeywordMerge::Changes &theirs) {
-        const auto normal = CursorWhile(Qt::ArrowCursor); // not the wait cursor over a question
-        switch (MessageBox::Choice(this, Caption(), ChangedPrompt(path, theirs),
-                                   {QStringLiteral("合并(&M)"), QStringLiteral("覆盖(&O)"), QStringLiteral("取消")})) {
-        case 0: return OnChange::Merge;
-        case 1: return OnChange::Overwrite;
-        default: return OnChange::Cancel;
-        }
-    };
-    bool saved;
+    SaveResult saved;
     {
         // A save may wait some seconds for another operator's save to finish.
         const auto waiting = CursorWhile(Qt::WaitCursor);
-        saved = SaveAndPublish(m_locations, m_keywords, &error, &m_seen, ask);
+        saved = m_store.SaveAndPublish(m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
+            return AskAboutTheirChanges(path, theirs);
+        });
+        if (saved.merged) {
+            m_keywords.Clear();
+            m_keywords.AppendAll(std::move(*saved.merged));
+        }
     }
-    if (!saved && !error.isEmpty())
-        Report(error);
+    if (saved.outcome == StoreResult::Outcome::Failed)
+        Report(saved.message);
+}
+
+OnChange Form1::AskAboutTheirChanges(const QString &path, const KeywordMerge::Changes &theirs)
+{
+    using Answer = MessageBoxes::Answer;
+    const auto normal = CursorWhile(Qt::ArrowCursor); // not the wait cursor over a question
+    switch (MessageBoxes::Choice(this, Caption(), ChangedPrompt(path, theirs),
+                                 {{Answer::Merge, QStringLiteral("合并(&M)")},
+                                  {Answer::Overwrite, QStringLiteral("覆盖(&O)")},
+                                  {Answer::Cancel, QStringLiteral("取消")}})) {
+    case Answer::Merge: return OnChange::Merge;
+    case Answer::Overwrite: return OnChange::Overwrite;
+    default: return OnChange::Cancel;
+    }
 }
 
 QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &theirs)
@@ -214,7 +228,7 @@ QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &t
         constexpr qsizetype Listed = 3, Length = 20;
         QStringList quoted;
         for (const QString &keyword : keywords.first(qMin(Listed, keywords.size())))
-            quoted << QStringLiteral("“%1”").arg(KeywordDelegate::Shown(keyword, Length));
+            quoted << KeywordDisplay::Quoted(keyword, Length);
         return keywords.isEmpty() ? QString()
                                   : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Listed ? QStringLiteral("等") : QString());
     };

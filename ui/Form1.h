@@ -2,8 +2,7 @@
 
 #include "KeywordList.h"
 #include "KeywordMerge.h"
-#include "LastSeen.h"
-#include "Locations.h"
+#include "KeywordStore.h"
 #include "add.h"
 
 #include <QPointer>
@@ -48,6 +47,7 @@ private slots:
 private:
     explicit Form1(const Locations &locations);
     void Report(const QString &error);
+    OnChange AskAboutTheirChanges(const QString &path, const KeywordMerge::Changes &theirs);
     QPoint AddDialogPlace(const QSize &size) const;
 
     QGroupBox *Frame1;
@@ -56,8 +56,7 @@ private:
     QPushButton *Command2;
     QPushButton *Command4;
     QPushButton *Command5;
-    const Locations m_locations;
+    KeywordStore m_store;
     KeywordList m_keywords;
-    LastSeen m_seen;
     QPointer<add> m_add;
 };

@@ -17,12 +17,6 @@ public:
     // few enough to lay out at once.
     static constexpr qsizetype ShownLength = 1000;
 
-    // A keyword as the user sees it: cut after length characters, with an
-    // ellipsis, and each hidden character (IsHidden) shown as its code in
-    // single guillemets, "‹U+FEFF›", which GBK cannot encode, so no keyword
-    // holds them.
-    static QString Shown(const QString &keyword, qsizetype length = ShownLength);
-
     QString displayText(const QVariant &value, const QLocale &locale) const override;
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
                           const QModelIndex &index) const override;

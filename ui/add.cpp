@@ -1,7 +1,6 @@
 #include "add.h"
 
-#include "KeywordRefusal.h"
-#include "MessageBox.h"
+#include "MessageBoxes.h"
 #include "Twips.h"
 
 #include <QGroupBox>
@@ -10,12 +9,13 @@
 
 #include <limits>
 
-add::add()
+add::add(std::function<QString(const QString &keyword)> refusal)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
     , Frame1(new QGroupBox(QStringLiteral("输入要过滤的字符"), this))
     , Text1(new QLineEdit(Frame1))
     , Command1(new QPushButton(QStringLiteral("确定(&O)"), this))
     , Command2(new QPushButton(QStringLiteral("取消(&C)"), this))
+    , m_refusal(std::move(refusal))
 {
     // No parent: if the main window is closed first, the program ends only
     // when this dialog closes too.
@@ -59,8 +59,8 @@ void add::Command1_Click()
 {
     // Taken exactly as typed: no trimming, no check for empty or repeated text.
     const QString text = Text1->text();
-    if (const QString refusal = KeywordRefusal(text); !refusal.isEmpty()) {
-        MessageBox::Error(this, Caption(), refusal);
+    if (const QString refusal = m_refusal(text); !refusal.isEmpty()) {
+        MessageBoxes::Error(this, Caption(), refusal);
         return;
     }
     emit KeywordEntered(text);

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -14,7 +16,8 @@ class add : public QWidget
     Q_OBJECT
 
 public:
-    add();
+    // refusal tells why the list could not take a keyword, or nothing.
+    explicit add(std::function<QString(const QString &keyword)> refusal);
 
     static QString Caption();
 
@@ -30,4 +33,5 @@ private:
     QLineEdit *Text1;
     QPushButton *Command1;
     QPushButton *Command2;
+    std::function<QString(const QString &)> m_refusal;
 };

@@ -15,7 +15,7 @@ bool IsLeadByte(uchar byte)
 
 } // namespace
 
-bool Gbk::Decode(QByteArrayView bytes, QString *text)
+std::optional<QString> Gbk::Decode(QByteArrayView bytes)
 {
     // A character is one or two bytes and one UTF-16 unit.
     QString decoded(bytes.size(), Qt::Uninitialized);
@@ -27,26 +27,25 @@ bool Gbk::Decode(QByteArrayView bytes, QString *text)
             // Neither a character nor a lead or trail byte, though some of the
             // system's tables read it as the private-use U+F8F5.
             if (byte == 0xFF)
-                return false;
+                return std::nullopt;
             end += IsLeadByte(byte) ? 2 : 1;
         }
         // A lead byte at the very end is refused here rather than left to the system.
         if (end > bytes.size())
-            return false;
+            return std::nullopt;
         const int got = ::MultiByteToWideChar(CodePage, MB_ERR_INVALID_CHARS, bytes.data() + start,
                                               int(end - start), reinterpret_cast<wchar_t *>(decoded.data()) + used,
                                               int(end - start));
         if (got <= 0)
-            return false;
+            return std::nullopt;
         used += got;
         start = end;
     }
     decoded.truncate(used);
-    *text = std::move(decoded);
-    return true;
+    return decoded;
 }
 
-bool Gbk::Encode(QStringView text, QByteArray *bytes)
+std::optional<QByteArray> Gbk::Encode(QStringView text)
 {
     // At most two bytes for each UTF-16 unit.
     QByteArray encoded(text.size() * 2, Qt::Uninitialized);
@@ -63,11 +62,10 @@ bool Gbk::Encode(QStringView text, QByteArray *bytes)
                                               int(end - start), encoded.data() + used, int(2 * (end - start)),
                                               nullptr, &usedDefault);
         if (got <= 0 || usedDefault)
-            return false;
+            return std::nullopt;
         used += got;
         start = end;
     }
     encoded.truncate(used);
-    *bytes = std::move(encoded);
-    return true;
+    return encoded;
 }

@@ -22,7 +22,7 @@ bool Accounts::InGroup(uid_t user, gid_t group)
 {
     QList<gid_t> groups;
     if (user == ::geteuid()) {
-        groups.resize(::getgroups(0, nullptr));
+        groups.resize(qMax(0, ::getgroups(0, nullptr)));
         groups.resize(qMax(0, ::getgroups(int(groups.size()), groups.data())));
         groups << ::getegid();
     } else if (const struct passwd *account = ::getpwuid(user)) {

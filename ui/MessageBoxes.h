@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include <QList>
+#include <QString>
 
 #include <utility>
 
@@ -10,26 +11,30 @@ class QWidget;
 // that order. Each is modal to the whole program, shows its text as plain
 // text, and is wide enough for its whole title; its first button is the
 // default and its last is what Esc or closing the box chooses.
-class MessageBox
+class MessageBoxes
 {
 public:
-    // A question's answers, in their order.
-    enum Answer : int { Yes, No };
+    // Every answer a box of the program offers.
+    enum class Answer { Yes, No, Merge, Overwrite, Cancel, Ok };
+    struct Button
+    {
+        Answer answer;
+        QString caption;
+    };
 
     // Yes and No labelled as on Simplified Chinese systems, and no icon; true
     // only when the user chose Yes.
     static bool Question(QWidget *parent, const QString &title, const QString &text);
-    // A question with these answers, in their order, and no icon; the
-    // position of the one chosen.
-    static int Choice(QWidget *parent, const QString &title, const QString &text, const QStringList &answers);
+    // A question with these buttons, in their order, and no icon.
+    static Answer Choice(QWidget *parent, const QString &title, const QString &text, const QList<Button> &buttons);
     static void Error(QWidget *parent, const QString &title, const QString &text);
 
     // For tests: from now on no box is shown. Each is kept, as its title and
-    // text, for TakeShown(), and takes the next of these answers (the
-    // position of a button, as above), or the one Esc gives when none is
-    // left. ShowBoxes() shows them again.
+    // text, for TakeShown(), and takes the next of these answers, or the one
+    // Esc gives when none is left (or when the box has no such button).
+    // ShowBoxes() shows them again.
     using Shown = std::pair<QString, QString>;
-    static void SetNextAnswers(const QList<int> &answers);
+    static void SetNextAnswers(const QList<Answer> &answers);
     static QList<Shown> TakeShown();
     static void ShowBoxes();
 };

@@ -1,4 +1,4 @@
-#include "MessageBox.h"
+#include "MessageBoxes.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -7,13 +7,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
 // Set by tests: the answers still to give, while no box is shown.
-std::optional<QList<int>> nextAnswers;
-QList<MessageBox::Shown> shown;
+using Answer = MessageBoxes::Answer;
+
+std::optional<QList<Answer>> nextAnswers;
+QList<MessageBoxes::Shown> shown;
 
 // How wide a window must be for a window manager to show the whole title in
 // its title bar. They draw titles in bold, mostly in the desktop's own font,
@@ -37,9 +40,12 @@ void FitTitle(QMessageBox &box)
                       grid->rowCount(), 0, 1, grid->columnCount());
 }
 
-// Shows the box and returns the position of the chosen button among buttons.
-int Run(QMessageBox &box, const QList<QAbstractButton *> &buttons)
+// Shows the box and returns the answer of the button chosen.
+Answer Run(QMessageBox &box, const QList<std::pair<QAbstractButton *, Answer>> &answers)
 {
+    QList<QAbstractButton *> buttons;
+    for (const auto &[button, answer] : answers)
+        buttons << button;
     box.setWindowModality(Qt::ApplicationModal);
     // Boxes quote keywords and paths, which anyone who may save can choose:
     // read as rich text, "<!--" would hide the rest of a question, and an
@@ -51,53 +57,58 @@ int Run(QMessageBox &box, const QList<QAbstractButton *> &buttons)
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
     box.setEscapeButton(buttons.last());
     FitTitle(box);
+    const Answer escape = answers.constLast().second;
     if (nextAnswers) {
         shown.append({box.windowTitle(), box.text()});
-        return nextAnswers->isEmpty() ? int(buttons.size() - 1) : nextAnswers->takeFirst();
+        const Answer next = nextAnswers->isEmpty() ? escape : nextAnswers->takeFirst();
+        return std::ranges::any_of(answers, [next](const auto &button) { return button.second == next; }) ? next : escape;
     }
     box.exec();
-    const qsizetype chosen = buttons.indexOf(box.clickedButton());
-    return int(chosen < 0 ? buttons.size() - 1 : chosen);
+    for (const auto &[button, answer] : answers)
+        if (button == box.clickedButton())
+            return answer;
+    return escape;
 }
 
 } // namespace
 
-bool MessageBox::Question(QWidget *parent, const QString &title, const QString &text)
+bool MessageBoxes::Question(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
-    return Run(box, {box.button(QMessageBox::Yes), box.button(QMessageBox::No)}) == Yes;
+    return Run(box, {{box.button(QMessageBox::Yes), Answer::Yes}, {box.button(QMessageBox::No), Answer::No}})
+           == Answer::Yes;
 }
 
-int MessageBox::Choice(QWidget *parent, const QString &title, const QString &text, const QStringList &answers)
+Answer MessageBoxes::Choice(QWidget *parent, const QString &title, const QString &text, const QList<Button> &buttons)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
-    QList<QAbstractButton *> buttons;
+    QList<std::pair<QAbstractButton *, Answer>> answers;
     // One role for all keeps them in the order given, whatever the platform's button order.
-    for (const QString &answer : answers)
-        buttons << box.addButton(answer, QMessageBox::ActionRole);
-    return Run(box, buttons);
+    for (const Button &button : buttons)
+        answers.append({box.addButton(button.caption, QMessageBox::ActionRole), button.answer});
+    return Run(box, answers);
 }
 
-void MessageBox::Error(QWidget *parent, const QString &title, const QString &text)
+void MessageBoxes::Error(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    Run(box, {box.button(QMessageBox::Ok)});
+    Run(box, {{box.button(QMessageBox::Ok), Answer::Ok}});
 }
 
-void MessageBox::SetNextAnswers(const QList<int> &answers)
+void MessageBoxes::SetNextAnswers(const QList<Answer> &answers)
 {
     nextAnswers = answers;
 }
 
-QList<MessageBox::Shown> MessageBox::TakeShown()
+QList<MessageBoxes::Shown> MessageBoxes::TakeShown()
 {
     return std::exchange(shown, {});
 }
 
-void MessageBox::ShowBoxes()
+void MessageBoxes::ShowBoxes()
 {
     nextAnswers.reset();
 }

@@ -11,20 +11,24 @@ constexpr QStringConverter::Flags Flags = QStringConverter::Flag::Stateless;
 
 } // namespace
 
-bool Gbk::Decode(QByteArrayView bytes, QString *text)
+std::optional<QString> Gbk::Decode(QByteArrayView bytes)
 {
     // 0xFF is neither a character nor a lead or trail byte; ICU reads it as
     // the private-use U+F8F5, which code page 936 on Windows refuses.
     if (bytes.contains('\xFF'))
-        return false;
+        return std::nullopt;
     QStringDecoder decoder("GBK", Flags);
-    *text = decoder.decode(bytes);
-    return !decoder.hasError();
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
-bool Gbk::Encode(QStringView text, QByteArray *bytes)
+std::optional<QByteArray> Gbk::Encode(QStringView text)
 {
     QStringEncoder encoder("GBK", Flags);
-    *bytes = encoder.encode(text);
-    return !encoder.hasError();
+    QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return std::nullopt;
+    return bytes;
 }
