@@ -29,7 +29,7 @@ set(wine_env
 add_test(NAME wine_prefix COMMAND sh -c [[rm -rf "$WINEPREFIX" && wineboot -i && wineserver -w]])
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${wine_env}" TIMEOUT 300)
 
-set(wine_tests tst_keywordfile tst_safefile tst_keywordstore tst_keywordmerge tst_saverecord tst_form1)
+set(wine_tests ${store_tests} tst_form1)
 set_tests_properties(${wine_tests} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${wine_env}")
 
 # What an administrator sees of the built files: their version information,

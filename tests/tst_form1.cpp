@@ -2,7 +2,6 @@
 #include "Form1.h"
 #include "KeywordDelegate.h"
 #include "MessageBoxes.h"
-#include "KeywordDisplay.h"
 #include "SaveRecord.h"
 #include "TestFiles.h"
 #include "TestWindow.h"
@@ -181,6 +180,11 @@ private slots:
         Case("Edit: longer than the list shows, unchanged", {shown}, [this] { Edit(0, ""); }, {shown});
         Case("Edit: longer than a line edit takes", {lineEdit}, [this] { Edit(0, "y"); }, {lineEdit + "y"});
         Case("Edit: a NUL from the file, unchanged", {nul}, [this] { Edit(0, ""); }, {nul});
+        // GBK EF BB BF 40 78: only as the file's first line would it read as UTF-8.
+        const QString mark = QStringLiteral("锘緻x");
+        Case("Add: the UTF-8 mark's bytes as the first keyword", {}, [this, mark] { Add(mark); }, {},
+             {{add::Caption(), "关键字" + KeywordFile::FaultText(KeywordFile::Fault::ReadsAsUtf8) + "，无法保存。"}});
+        Case("Add: the UTF-8 mark's bytes after the first keyword", {"a"}, [this, mark] { Add(mark); }, {"a", mark});
     }
     void addAndEditRefusals() { Play(); }
 
@@ -225,25 +229,6 @@ private slots:
         }, {"old", "theirs"});
     }
     void boxesShown() { Play(); }
-
-    void keywordsShownMarked_data()
-    {
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("shown");
-        const QString x(KeywordDelegate::ShownLength, 'x');
-        QTest::newRow("U+FEFF") << QStringLiteral("\uFEFFselect") << "‹U+FEFF›select";
-        QTest::newRow("private use, GBK A140") << QStringLiteral("a\uE4C6") << "a‹U+E4C6›";
-        QTest::newRow("a tab") << "a\tb" << "a‹U+0009›b";
-        QTest::newRow("the ideographic space") << QStringLiteral("a\u3000") << "a‹U+3000›";
-        QTest::newRow("plain Chinese, unchanged") << "删除 联合" << "删除 联合";
-        QTest::newRow("long, cut") << x + "y" << x + "…";
-    }
-    void keywordsShownMarked()
-    {
-        QFETCH(QString, keyword);
-        QFETCH(QString, shown);
-        QCOMPARE(KeywordDelegate().displayText(keyword, {}), shown);
-    }
 
     void changedQuestionNamesTheirEdits()
     {

@@ -278,23 +278,44 @@ private slots:
 #endif
     }
 
+    void whoMaySave_data()
+    {
+        QTest::addColumn<bool>("meanwhile"); // the copy is narrowed while the merge question is open, else before
+        QTest::newRow("narrowed before the save") << false;
+        QTest::newRow("narrowed while the question is open: judged as before writing") << true;
+    }
+
     // A member of the folders' group may save, but not so that the web server
-    // could no longer read the published copy.
+    // could no longer read the published copy, whenever the copy became so.
     void whoMaySave()
     {
         ROOT_ONLY("other users", "to save as another user");
 #ifndef Q_OS_WIN
+        QFETCH(bool, meanwhile);
         QString failed;
+        const auto narrow = [&] { return Own(m_at.publishedCopy, 0, WebServer, 0640, &failed); };
         QVERIFY2(Own(path("program"), 0, Group, 02775, &failed) && Own(path("tarnwick"), 0, Group, 02775, &failed)
-                     && Own(m_at.workingCopy, 0, Group, 0664, &failed)
-                     && Own(m_at.publishedCopy, 0, WebServer, 0640, &failed),
+                     && Own(m_at.workingCopy, 0, Group, 0664, &failed) && Own(m_at.publishedCopy, 0, Group, 0664, &failed)
+                     && (meanwhile || narrow()),
                  qPrintable(failed));
+        KeywordStore store(m_at);
+        KeywordList list;
+        QVERIFY2(store.LoadWorkingCopy(list).Done(), "cannot load");
+        const QByteArray theirs = "old\r\ntheirs\r\n";
+        QVERIFY2(!meanwhile || WriteAll(m_at.workingCopy, theirs), "cannot save theirs");
+        const ChangedQuestion ask = [&](const QString &, const KeywordMerge::Changes &) {
+            // An administrator hands the published copy to the web server alone.
+            return ::seteuid(0) == 0 && narrow() && ::seteuid(Member) == 0 ? OnChange::Merge : OnChange::Cancel;
+        };
         const gid_t groups[] = {Member, Group};
         QVERIFY2(::setgroups(2, groups) == 0 && ::setegid(Member) == 0 && ::seteuid(Member) == 0, "cannot become user 4001");
-        const QString result = save({"new"});
+        const SaveResult result = store.SaveAndPublish({"old", "new"}, ask);
         QVERIFY2(::seteuid(0) == 0 && ::setegid(0) == 0 && ::setgroups(0, nullptr) == 0, "cannot become root again");
-        QVERIFY2(result.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取"), qPrintable(result));
-        QCOMPARE(ReadAll(m_at.workingCopy) + ReadAll(m_at.publishedCopy), Old + Old);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
+                     && result.message.endsWith("工作副本和发布副本都没有改动。"),
+                 qPrintable(result.message));
+        QCOMPARE(ReadAll(m_at.workingCopy) + ReadAll(m_at.publishedCopy), (meanwhile ? theirs : Old) + Old);
 #endif
     }
 

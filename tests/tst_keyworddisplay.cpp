@@ -1,0 +1,38 @@
+#include "KeywordDisplay.h"
+
+#include <QTest>
+
+class TestKeywordDisplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shown_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("characters"); // shown at most
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("U+FEFF") << QStringLiteral("\uFEFFselect") << 100 << "‹U+FEFF›select";
+        QTest::newRow("private use, GBK A140") << QStringLiteral("a\uE4C6") << 100 << "a‹U+E4C6›";
+        QTest::newRow("a tab, a line break, a NUL") << QString::fromUtf16(u"a\tb\nc\0", 6) << 100 << "a‹U+0009›b‹U+000A›c‹U+0000›";
+        QTest::newRow("the ideographic space") << QStringLiteral("a\u3000") << 100 << "a‹U+3000›";
+        QTest::newRow("plain Chinese and ASCII, unchanged") << "删除 联合 union" << 100 << "删除 联合 union";
+        QTest::newRow("cut after so many characters") << "abcdef" << 3 << "abc…";
+        QTest::newRow("a mark counts as one") << QStringLiteral("\u200Babc") << 2 << "‹U+200B›a…";
+        QTest::newRow("a pair of surrogates is one character, never split") << QStringLiteral("a😀b") << 2 << "a😀…";
+        QTest::newRow("a hidden one beyond the first plane") << QStringLiteral("a\U000E0001") << 100 << "a‹U+E0001›";
+        QTest::newRow("exactly as long: no cut") << "abc" << 3 << "abc";
+    }
+
+    void shown()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(int, characters);
+        QTEST(KeywordDisplay::Shown(keyword, characters), "shown");
+        QFETCH(QString, shown);
+        QCOMPARE(KeywordDisplay::Quoted(keyword, characters), "“" + shown + "”");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeywordDisplay)
+#include "tst_keyworddisplay.moc"
