@@ -54,10 +54,11 @@ StoreResult KeywordStore::EnsureFilterDirectory()
         QStringLiteral("无法创建过滤目录 %1：%2。").arg(m_at.filterDirectory, SafeFile::Explain(failure)));
 }
 
-SaveResult KeywordStore::SaveAndPublish(const QStringList &keywords, const ChangedQuestion &ask)
+SaveResult KeywordStore::SaveAndPublish(const QStringList &keywords, const ChangedQuestion &ask,
+                                        const WaitingNotice &waiting)
 {
     SaveRecord record{.workingPath = m_at.workingCopy, .publishedPath = m_at.publishedCopy};
-    SaveResult result = Save(*this, keywords, ask, record).Run();
+    SaveResult result = Save(*this, keywords, {ask, waiting}, record).Run();
     switch (result.outcome) {
     case StoreResult::Outcome::Done: record.result = SaveRecord::Result::Saved; break;
     case StoreResult::Outcome::Cancelled: record.result = SaveRecord::Result::Cancelled; break;

@@ -34,6 +34,12 @@ struct StoreResult
 enum class OnChange { Merge, Overwrite, Cancel };
 using ChangedQuestion = std::function<OnChange(const QString &path, const KeywordMerge::Changes &theirs)>;
 
+// Told while another save holds the lock, every 50 ms, who holds it:
+// "用户 alice（进程 1234）", or "另一位操作员" where the system does not tell.
+// On false the save stops waiting and is cancelled, nothing written. Called
+// on the thread that saves.
+using WaitingNotice = std::function<bool(const QString &holder)>;
+
 struct SaveResult : StoreResult
 {
     // The keywords written, when they are not the ones given: the merge of
@@ -72,9 +78,11 @@ public:
     // When someone else has changed the working copy's keywords since the
     // store last saw it, ask chooses (without ask, Merge); a merge writes, and
     // returns, both sides' changes. Cancel writes nothing. Saves of one list
-    // take turns, each waiting at most SaveWait for the one before. Every
-    // save, failed or not, leaves a line in the system log.
-    SaveResult SaveAndPublish(const QStringList &keywords, const ChangedQuestion &ask = {});
+    // take turns, each waiting at most SaveWait for the one before, which
+    // waiting hears of. Every save, failed or not, leaves a line in the
+    // system log.
+    SaveResult SaveAndPublish(const QStringList &keywords, const ChangedQuestion &ask = {},
+                              const WaitingNotice &waiting = {});
 
 private:
     friend class Save;

@@ -31,8 +31,8 @@ bool ReadNow(const SafeFile &file, QByteArray *bytes, bool *exists, SafeFile::Er
 
 } // namespace
 
-Save::Save(KeywordStore &store, const QStringList &keywords, const ChangedQuestion &ask, SaveRecord &record)
-    : m_store(store), m_at(store.m_at), m_mine(keywords), m_ask(ask), m_record(record),
+Save::Save(KeywordStore &store, const QStringList &keywords, const Person &person, SaveRecord &record)
+    : m_store(store), m_at(store.m_at), m_mine(keywords), m_person(person), m_record(record),
       m_working(m_at.workingCopy), m_published(m_at.publishedCopy)
 {
 }
@@ -182,7 +182,7 @@ bool Save::Reconcile()
         if (!changes.IsEmpty()) {
             QElapsedTimer asking;
             asking.start();
-            const OnChange choice = m_ask ? m_ask(m_at.workingCopy, changes) : OnChange::Merge;
+            const OnChange choice = m_person.ask ? m_person.ask(m_at.workingCopy, changes) : OnChange::Merge;
             m_asking += asking.elapsed();
             if (choice == OnChange::Cancel)
                 return Cancel();
@@ -202,8 +202,13 @@ bool Save::Reconcile()
 bool Save::TakeTheLock()
 {
     SafeFile::Error failure;
-    if (m_working.Lock(SaveWait, &failure))
+    const auto waiting = [this](const SafeFile::Error &busy) {
+        return !m_person.waiting || m_person.waiting(SafeFile::Holder(busy));
+    };
+    if (m_working.Lock(SaveWait, &failure, waiting))
         return true;
+    if (failure.cause == Cause::GaveUp)
+        return Cancel();
     if (failure.cause != Cause::Busy)
         return FailWorking(failure);
     return Fail(QStringLiteral("无法保存工作副本 %1：%2，等了 %3 秒仍未结束。请稍后再保存，你的修改仍在窗口中。")

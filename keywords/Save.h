@@ -13,7 +13,13 @@
 class Save
 {
 public:
-    Save(KeywordStore &store, const QStringList &keywords, const ChangedQuestion &ask, SaveRecord &record);
+    // Whom the save asks, and tells while it waits.
+    struct Person
+    {
+        const ChangedQuestion &ask;
+        const WaitingNotice &waiting;
+    };
+    Save(KeywordStore &store, const QStringList &keywords, const Person &person, SaveRecord &record);
     SaveResult Run();
 
 private:
@@ -36,7 +42,7 @@ private:
     KeywordStore &m_store;
     const Locations &m_at;
     const QStringList &m_mine; // what the caller saves
-    const ChangedQuestion &m_ask;
+    Person m_person;
     SaveRecord &m_record;
     SaveResult m_result;
 

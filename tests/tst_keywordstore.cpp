@@ -381,13 +381,16 @@ private slots:
     {
         QTest::addColumn<int>("holdFor");       // ms the other save holds the lock
         QTest::addColumn<QByteArray>("theirs"); // what it then writes, if anything
+        QTest::addColumn<int>("giveUpAfter");   // ms this save's user waits, at most
         QTest::addColumn<QString>("result");
         QTest::addColumn<QStringList>("asked"); // what was added there, each time this save asked
         QTest::addColumn<QByteArray>("after");  // in both copies
-        QTest::newRow("it ends: this save waits and sees its change") << 700 << QByteArray("old\r\ntheirs\r\n")
+        QTest::newRow("it ends: this save waits and sees its change") << 700 << QByteArray("old\r\ntheirs\r\n") << 60000
             << "saved" << QStringList{"theirs"} << Bytes({"old", "theirs", "mine"});
-        QTest::newRow("it does not end: refused, both copies kept") << 60000 << QByteArray() << "正在保存这份列表"
+        QTest::newRow("it does not end: refused, both copies kept") << 60000 << QByteArray() << 60000 << "正在保存这份列表"
             << QStringList() << Old;
+        QTest::newRow("the user stops waiting: cancelled at once, both copies kept") << 60000 << QByteArray() << 300
+            << "cancelled" << QStringList() << Old;
     }
 
     // Another process holds the lock: this save waits at most SaveWait.
@@ -410,19 +413,29 @@ private slots:
             asked << changes.added;
             return OnChange::Merge;
         };
+        QFETCH(int, giveUpAfter);
         QElapsedTimer waited;
         waited.start();
-        const SaveResult saved = store.SaveAndPublish(list.Texts(), ask);
+        QSet<QString> told; // who holds the lock, as the wait was told
+        const WaitingNotice waiting = [&](const QString &holder) { return told.insert(holder), waited.elapsed() < giveUpAfter; };
+        const SaveResult saved = store.SaveAndPublish(list.Texts(), ask, waiting);
         const qint64 ms = waited.elapsed();
         [[maybe_unused]] const qint64 holder = other.processId();
         other.kill();
         other.waitForFinished();
         QFETCH(QString, result);
-        QVERIFY2(saved.Done() ? result == "saved" : saved.message.contains(result), qPrintable(saved.message));
-#ifndef Q_OS_WIN // where the system tells who holds a lock
-        QVERIFY2(saved.Done() || saved.message.contains(QStringLiteral("（进程 %1）").arg(holder)), qPrintable(saved.message));
+        const QString outcome = saved.outcome == StoreResult::Outcome::Done        ? "saved"
+                                : saved.outcome == StoreResult::Outcome::Cancelled ? "cancelled"
+                                                                                   : saved.message;
+        QVERIFY2(outcome.contains(result), qPrintable(outcome));
+#ifdef Q_OS_WIN // the system does not tell who holds a lock
+        const QString who = "另一位操作员";
+#else
+        const QString who = QStringLiteral("用户 %1（进程 %2）").arg(::getpwuid(::geteuid())->pw_name).arg(holder);
+        QVERIFY2(saved.outcome != StoreResult::Outcome::Failed || saved.message.contains(who), qPrintable(saved.message));
 #endif
-        const qint64 bound = std::chrono::milliseconds(SaveWait).count();
+        QCOMPARE(told, QSet<QString>{who});
+        const qint64 bound = qMin<qint64>(std::chrono::milliseconds(SaveWait).count(), giveUpAfter);
         QVERIFY2(ms >= qMin<qint64>(holdFor, bound) - 100 && ms < bound + 2000, qPrintable(QString::number(ms)));
         QTEST(asked, "asked");
         QFETCH(QByteArray, after);

@@ -33,13 +33,16 @@ Reading ReadWhole(qint64 expectedSize, const std::function<qint64(char *, qint64
     return Reading::Done;
 }
 
-Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take)
+Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take,
+                   const std::function<bool()> &keepWaiting)
 {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         const Attempt attempt = take();
         if (attempt != Attempt::Busy || std::chrono::steady_clock::now() >= deadline)
             return attempt;
+        if (!keepWaiting())
+            return Attempt::GaveUp;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
@@ -110,6 +113,12 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
 
 } // namespace
 
+QString SafeFile::Holder(const Error &busy)
+{
+    return busy.number ? QStringLiteral("用户 %1（进程 %2）").arg(busy.owner, QString::number(busy.number))
+                       : QStringLiteral("另一位操作员");
+}
+
 QString SafeFile::Explain(const Error &e)
 {
     const QString me = CurrentUserName();
@@ -131,9 +140,9 @@ QString SafeFile::Explain(const Error &e)
                               "请检查这个文件是否正确")
             .arg(e.path, QString::number(e.number), QString::number(MaxSize >> 20));
     case Cause::Busy:
-        return (e.number ? QStringLiteral("用户 %1（进程 %2）").arg(e.owner, QString::number(e.number))
-                         : QStringLiteral("另一位操作员"))
-               + QStringLiteral("正在保存这份列表（锁文件 %1）").arg(e.path);
+        return Holder(e) + QStringLiteral("正在保存这份列表（锁文件 %1）").arg(e.path);
+    case Cause::GaveUp:
+        return QStringLiteral("不再等待锁文件 %1").arg(e.path);
     case Cause::OpenToOthers:
         return QStringLiteral("保存时使用的锁文件 %1 也允许%2打开，别人可以借此阻止保存，所以没有保存。"
                               "请管理员去掉%2对它的访问权限")

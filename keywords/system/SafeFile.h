@@ -42,6 +42,7 @@ public:
         Changed,        // the file is no longer what the caller expected; nothing was replaced
         TooLarge,       // larger than MaxSize; its size in number
         Busy,           // another save holds the lock; its process in number where the system tells
+        GaveUp,         // the caller stopped waiting for the lock
         OpenToOthers,   // the lock file lets people other than those who may save take it
     };
     struct Error
@@ -85,8 +86,11 @@ public:
     // Takes the lock that orders saves of this file, waiting at most wait for
     // a save that holds it. The lock is a file beside this one, ".NAME.lock",
     // that only those who may write the folder can open, so nobody else can
-    // hold up a save. Held until Unlock, or until this goes.
-    bool Lock(std::chrono::milliseconds wait, Error *error);
+    // hold up a save. Held until Unlock, or until this goes. While it waits,
+    // waiting is told who holds it (a Busy error) every 50 ms; on false the
+    // wait ends, as GaveUp.
+    bool Lock(std::chrono::milliseconds wait, Error *error,
+              const std::function<bool(const Error &busy)> &waiting = {});
     void Unlock();
 
     QString FolderPath() const { return m_folderPath; }
@@ -104,6 +108,9 @@ public:
 
     // Why a step failed, in words the user can act on.
     static QString Explain(const Error &error);
+    // Who holds the lock that a Busy error is about: "用户 alice（进程 1234）",
+    // or "另一位操作员" where the system does not tell.
+    static QString Holder(const Error &busy);
     // Whether it failed because what it looked for is not there.
     static bool Missing(const Error &error);
 

@@ -86,9 +86,11 @@ QString LeftoverName(const QString &name, qint64 processId, bool old = false);
 qint64 LeftoverProcess(QStringView entry, QStringView name);
 
 // Tries to take a lock every 50 ms until take gives something other than
-// Busy, or wait has passed.
-enum class Attempt { Taken, Busy, Failed, Unguarded };
-Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take);
+// Busy, or wait has passed, or keepWaiting, asked after each Busy, says no
+// (GaveUp).
+enum class Attempt { Taken, Busy, Failed, Unguarded, GaveUp };
+Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()> &take,
+                   const std::function<bool()> &keepWaiting);
 
 // The lock file of the file called name, beside it.
 QString LockName(const QString &name);

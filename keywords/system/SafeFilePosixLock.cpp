@@ -43,7 +43,7 @@ void NameHolder(int fd, struct flock lock, SafeFile::Error *error)
 
 } // namespace
 
-bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
+bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::function<bool(const Error &busy)> &waiting)
 {
     const QString name = LockName(QFile::decodeName(m_held->name));
     const QString lockPath = QDir::cleanPath(m_folderPath + u'/' + name);
@@ -69,6 +69,14 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
     struct flock lock{};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
+    const auto busy = [&](Error *busy) {
+        Fail(busy, Step::Lock, 0, lockPath, Cause::Busy);
+        NameHolder(file.get(), lock, busy);
+    };
+    const auto keepWaiting = [&] {
+        Error holder;
+        return !waiting || (busy(&holder), waiting(holder));
+    };
     switch (TakeWithin(wait, [&] {
         if (::fcntl(file.get(), F_SETLK, &lock) == 0)
             return Attempt::Taken;
@@ -76,14 +84,14 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
         return errno == EACCES || errno == EAGAIN || errno == EINTR ? Attempt::Busy
                : errno == ENOLCK                                   ? Attempt::Unguarded
                                                                    : Attempt::Failed;
-    })) {
+    }, keepWaiting)) {
     case Attempt::Taken: m_held->lock = std::move(file); return true;
     case Attempt::Unguarded: return true;
     case Attempt::Failed: return Fail(error, Step::Lock, errno, lockPath);
+    case Attempt::GaveUp: return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
     case Attempt::Busy: break;
     }
-    Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
-    NameHolder(file.get(), lock, error);
+    busy(error);
     return false;
 }
 

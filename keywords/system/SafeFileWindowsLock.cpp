@@ -62,7 +62,7 @@ Handle OpenLockFile(const QString &path, const QString &group)
 
 } // namespace
 
-bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
+bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::function<bool(const Error &busy)> &waiting)
 {
     const QString lockPath = Join(m_folderPath, LockName(m_held->name));
     const QString group = WindowsAccounts::Group(QStringLiteral("vantrel-filter"));
@@ -83,13 +83,18 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error)
         if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
             return Attempt::Taken;
         return ::GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
+    }, [&] {
+        // Windows does not tell who holds a lock.
+        Error busy;
+        Fail(&busy, Step::Lock, 0, lockPath, Cause::Busy);
+        return !waiting || waiting(busy);
     })) {
     case Attempt::Taken: m_held->lock = std::move(file); return true;
     case Attempt::Unguarded: return true;
     case Attempt::Failed: return Fail(error, Step::Lock, ::GetLastError(), lockPath);
+    case Attempt::GaveUp: return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
     case Attempt::Busy: break;
     }
-    // Windows does not tell who holds a lock.
     return Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
 }
 
