@@ -1,6 +1,7 @@
 #include "SaveRecord.h"
 
 #include "HiddenCharacters.h"
+#include "LookAlike.h"
 
 namespace {
 
@@ -30,23 +31,30 @@ qsizetype Utf8Size(QStringView text)
 // The text in quotes, on one line whatever it holds, in at most maxBytes of
 // UTF-8 with the quotes: a quote or backslash after a backslash, a control
 // as "\x" and two hex digits, and any other character that shows as nothing
-// or as another as "\u" and four (beyond the first plane "\U" and eight);
-// cut with "…" where the whole would not fit.
+// or as another (LookAlikes: curly quotes among them, which would seem to end
+// the value) as "\u" and four (beyond the first plane "\U" and eight); cut
+// with "…" where the whole would not fit.
 QString Quoted(QStringView text, qsizetype maxBytes)
 {
     const qsizetype cutEnd = Utf8Size(u'…') + 1;
+    // Each character takes a byte at least: what lies beyond is cut anyway.
+    const QList<qsizetype> alike = LookAlikes(text.first(qMin(text.size(), maxBytes)));
+    auto nextAlike = alike.cbegin();
     QString quoted = QStringLiteral("\"");
     qsizetype bytes = 1, cut = -1;
     for (qsizetype i = 0; i < text.size();) {
         const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
         const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
         const qsizetype units = pair ? 2 : 1;
+        const bool looksAlike = nextAlike != alike.cend() && *nextAlike == i;
+        if (looksAlike)
+            ++nextAlike;
         QString piece;
         if (c == u'"' || c == u'\\')
             piece = u'\\' + text.sliced(i, 1).toString();
         else if (c < 0x20 || c == 0x7f)
             piece = QStringLiteral("\\x%1").arg(uint(c), 2, 16, QChar(u'0'));
-        else if (IsHidden(c))
+        else if (IsHidden(c) || looksAlike)
             piece = c > 0xffff ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QChar(u'0'))
                                : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0'));
         else
