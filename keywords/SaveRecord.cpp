@@ -30,15 +30,18 @@ qsizetype Utf8Size(QStringView text)
 
 // The text in quotes, on one line whatever it holds, in at most maxBytes of
 // UTF-8 with the quotes: a quote or backslash after a backslash, a control
-// as "\x" and two hex digits, and any other character that shows as nothing
-// or as another (LookAlikes: curly quotes among them, which would seem to end
-// the value) as "\u" and four (beyond the first plane "\U" and eight); cut
-// with "…" where the whole would not fit.
-QString Quoted(QStringView text, qsizetype maxBytes)
+// as "\x" and two hex digits, and any other character that shows as nothing,
+// or in a keyword passes for another (LookAlikes: curly quotes among them,
+// which would seem to end the value), as "\u" and four (beyond the first
+// plane "\U" and eight); cut with "…" where the whole would not fit. The
+// program's own messages quote keywords with their look-alikes marked.
+enum class Text { Keyword, Message };
+QString Quoted(QStringView text, qsizetype maxBytes, Text kind = Text::Message)
 {
     const qsizetype cutEnd = Utf8Size(u'…') + 1;
     // Each character takes a byte at least: what lies beyond is cut anyway.
-    const QList<qsizetype> alike = LookAlikes(text.first(qMin(text.size(), maxBytes)));
+    const QList<qsizetype> alike =
+            kind == Text::Keyword ? LookAlikes(text.first(qMin(text.size(), maxBytes))) : QList<qsizetype>();
     auto nextAlike = alike.cbegin();
     QString quoted = QStringLiteral("\"");
     qsizetype bytes = 1, cut = -1;
@@ -98,7 +101,7 @@ QString SaveRecord::Line() const
     qsizetype listed = 0;
     for (const auto &[sign, keywords] : {std::pair(u'+', &changes.added), std::pair(u'-', &changes.removed)}) {
         for (const QString &keyword : *keywords) {
-            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword);
+            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword, Text::Keyword);
             const qsizetype itemBytes = Utf8Size(item);
             if (bytes + itemBytes + (listed + 1 < all ? More : 0) > MaxLine)
                 break;
