@@ -135,6 +135,79 @@ private slots:
 #endif
     }
 
+    void onlySaversMayOpenTheLock_data()
+    {
+        QTest::addColumn<int>("owner"); // of the lock file found there; -1: none yet
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("acl");   // for setfacl -m, or none
+        QTest::addColumn<bool>("elsewhere"); // the lock file is a second name of a file outside the folder
+        QTest::addColumn<int>("saver");
+        QTest::addColumn<QString>("result"); // "locked", or in the message
+        QTest::addColumn<QString>("after");  // the file's owner, group and mode, "+acl" with an ACL
+        QTest::newRow("none yet: the folder's group's, not the saver's own")
+            << -1 << 0 << 0 << "" << false << Member << "locked" << "4001:4000 660";
+        QTest::newRow("root's, the group's: a member uses it") << 0 << Group << 0660 << "" << false << Member << "locked" << "0:4000 660";
+        QTest::newRow("the saver's own, open to all: made the group's alone")
+            << Member << Member << 0666 << "u:4003:rw" << false << Member << "locked" << "4001:4000 660";
+        QTest::newRow("root's, 0664 after a restore: root makes it the group's alone")
+            << 0 << Group << 0664 << "" << false << 0 << "locked" << "0:4000 660";
+        QTest::newRow("root's, 0664 after a restore: a member refuses it")
+            << 0 << Group << 0664 << "" << false << Member << "也允许所有用户（权限 0664）打开" << "0:4000 664";
+        QTest::newRow("root's, an ACL entry for an outsider") << 0 << Group << 0660 << "u:4003:rw" << false << Member
+            << "也允许ACL 项 user:4003:rw- 所指的账户打开" << "0:4000 660+acl";
+        QTest::newRow("root's, another group's") << 0 << WebServer << 0660 << "" << false << Member
+            << "属于组 www-data，不是它所在文件夹的组" << "0:33 660";
+        QTest::newRow("a member's, which another member could not open")
+            << Member << Member << 0660 << "" << false << OtherMember << "属于用户 4001，不属于 root 或你（4002）" << "4001:4001 660";
+        QTest::newRow("a member's, open to all: root leaves it") << Member << Group << 0666 << "" << false << 0
+            << "属于用户 4001，不属于 root 或你（root）" << "4001:4000 666";
+        QTest::newRow("a member's file elsewhere, linked in: root leaves it")
+            << Member << Member << 0664 << "" << true << 0 << "有 2 个名称（硬链接）" << "4001:4001 664";
+        QTest::newRow("an outsider: members may save") << 0 << Group << 0660 << "" << false << Outsider
+            << "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”" << "0:4000 660";
+    }
+
+    // Anyone else who could open the lock file could hold a read lock that
+    // keeps every save out; a file that only looks like the lock file is
+    // never changed.
+    void onlySaversMayOpenTheLock()
+    {
+        ROOT_ONLY("owners, modes, ACLs and hard links", "to make the lock file other users'");
+#ifndef Q_OS_WIN
+        QFETCH(int, owner);
+        QFETCH(int, group);
+        QFETCH(int, mode);
+        QFETCH(QString, acl);
+        QFETCH(bool, elsewhere);
+        const QString lock = path("folder/.inject.txt.lock"), outside = path("index.html");
+        const QString file = elsewhere ? outside : lock;
+        QString failed;
+        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), 0, Group, 0775, &failed)
+                     && (owner < 0
+                         || (WriteAll(file, {}) && Own(file, uid_t(owner), gid_t(group), mode_t(mode), &failed)
+                             && (!elsewhere || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link", &failed)))),
+                 qPrintable(failed));
+        QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
+        QFETCH(int, saver);
+        QString told;
+        {
+            const AsUser as{uid_t(saver)};
+            QVERIFY2(as.ok, "cannot become the saver");
+            SafeFile safe(m_file);
+            SafeFile::Error error;
+            told = safe.Reach(&error) && safe.Lock(std::chrono::milliseconds(0), &error) ? "locked" : SafeFile::Explain(error);
+        }
+        QFETCH(QString, result);
+        QVERIFY2(told.contains(result) && (result == "locked" || told.contains(saver == Outsider ? path("folder") : lock)),
+                 qPrintable(told));
+        struct stat st;
+        QVERIFY2(::stat(QFile::encodeName(file), &st) == 0, qPrintable(file));
+        const bool hasAcl = ::getxattr(QFile::encodeName(file), "system.posix_acl_access", nullptr, 0) > 0;
+        QTEST(QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8) + (hasAcl ? "+acl" : ""), "after");
+#endif
+    }
+
     void leftoversOfDeadSavesGo()
     {
         QProcess live, gone; // a process in use while the test runs, and one that is not

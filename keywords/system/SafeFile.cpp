@@ -145,8 +145,21 @@ QString SafeFile::Explain(const Error &e)
         return QStringLiteral("不再等待锁文件 %1").arg(e.path);
     case Cause::OpenToOthers:
         return QStringLiteral("保存时使用的锁文件 %1 也允许%2打开，别人可以借此阻止保存，所以没有保存。"
-                              "请管理员去掉%2对它的访问权限")
-            .arg(e.path, e.owner);
+                              "请管理员执行“%3”，去掉他们对它的访问权限")
+            .arg(e.path, e.owner, e.detail);
+    case Cause::LockLinks:
+        return QStringLiteral("保存时使用的锁文件 %1 有 %2 个名称（硬链接），可能就是别处的某个文件，"
+                              "本程序不使用也不更改它，所以没有保存。请管理员删除这个名称（%3，它链接的文件不受影响），"
+                              "下次保存会重新创建锁文件")
+            .arg(e.path, QString::number(e.number), e.detail);
+    case Cause::LockOwner:
+        return QStringLiteral("保存时使用的锁文件 %1 属于用户 %2，不属于 %3 或你（%4）：它的所有者随时可以让别人打开它，"
+                              "借此阻止保存，所以没有保存。请管理员执行“%5”")
+            .arg(e.path, e.owner, words.trustedOwners, me, e.detail);
+    case Cause::LockGroup:
+        return QStringLiteral("保存时使用的锁文件 %1 属于组 %2，不是它所在文件夹的组：%2 组的成员都可以打开它，"
+                              "借此阻止保存，所以没有保存。请管理员执行“%3”")
+            .arg(e.path, e.group, e.detail);
     case Cause::System:
     case Cause::Changed:
         break;

@@ -43,7 +43,12 @@ public:
         TooLarge,       // larger than MaxSize; its size in number
         Busy,           // another save holds the lock; its process in number where the system tells
         GaveUp,         // the caller stopped waiting for the lock
-        OpenToOthers,   // the lock file lets people other than those who may save take it
+        // The lock file is not one that only those who may save can open;
+        // the command that mends it in detail:
+        OpenToOthers,   // others may open it, owner says who
+        LockLinks,      // it has more than one name; how many in number
+        LockOwner,      // someone else owns it, who could open it to anyone
+        LockGroup,      // another group than the folder's may open it
     };
     struct Error
     {
@@ -55,6 +60,7 @@ public:
         QString group; // its group, where the system has one
         int mode = 0;  // its permission bits, where the system has them
         qint64 number = 0;
+        QString detail; // what an administrator runs to mend it
     };
 
     // A keyword file larger than this is refused rather than read. A
