@@ -246,6 +246,7 @@ Save::Written Save::WriteWorkingCopy()
 void Save::Saved()
 {
     m_record.workingWritten = true;
+    m_record.workingTightened = m_working.Tightened();
     m_store.m_seen = m_bytes;
     if (m_merged)
         m_result.merged = m_texts;
@@ -254,13 +255,13 @@ void Save::Saved()
 // The very bytes of the working copy, never before it is saved.
 Save::Published Save::Publish()
 {
-    if (m_publishable && m_published.Replace(m_bytes, &m_publishFailure)) {
-        m_record.publishedWritten = true;
-        return Published::Whole;
-    }
-    if (!m_publishable || m_publishFailure.step != Step::Confirm)
+    const bool replaced = m_publishable && m_published.Replace(m_bytes, &m_publishFailure);
+    if (!replaced && (!m_publishable || m_publishFailure.step != Step::Confirm))
         return Published::Refused;
     m_record.publishedWritten = true;
+    m_record.publishedTightened = m_published.Tightened();
+    if (replaced)
+        return Published::Whole;
     m_unconfirmed += Unconfirmed(QStringLiteral("发布副本"), m_at.publishedCopy, m_publishFailure);
     return Published::Unconfirmed;
 }

@@ -319,6 +319,29 @@ private slots:
 #endif
     }
 
+    // An operator who saved, and so owns both copies, opened them to all:
+    // root's save takes both, closed to others, and the record says so.
+    void noCopyStaysOpenToOthers()
+    {
+        ROOT_ONLY("owners and modes", "to give the copies to another user");
+#ifndef Q_OS_WIN
+        QString failed;
+        QVERIFY2(Own(m_at.workingCopy, Member, Group, 0666, &failed) && Own(m_at.publishedCopy, Member, Group, 0666, &failed),
+                 qPrintable(failed));
+        QCOMPARE(save({"new"}), QString("saved"));
+        QStringList owners;
+        for (const QString &copy : {m_at.workingCopy, m_at.publishedCopy}) {
+            struct stat st{};
+            ::stat(QFile::encodeName(copy), &st);
+            owners << QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8);
+        }
+        QCOMPARE(owners, QStringList({"0:4000 664", "0:4000 664"}));
+        const QStringList records = Received(m_log);
+        QVERIFY2(records.size() == 1 && records.first().startsWith("result=saved wrote=working,published tightened=working,published "),
+                 qPrintable(records.join('\n')));
+#endif
+    }
+
     // A adds alpha and saves; B, who opened the list before that, adds beta,
     // deletes gone, and saves: asked, B merges; while the question is open,
     // gamma is added there, and B is asked again.

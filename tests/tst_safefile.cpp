@@ -96,11 +96,14 @@ private slots:
         QTest::addColumn<int>("mode"); // of the old file, or 0: none
         QTest::addColumn<QString>("acl"); // for setfacl -m, or none
         QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("keptOwner");
         QTest::addColumn<int>("keptMode");
-        QTest::newRow("the web server's, 0640, umask 0") << WebServer << WebServer << 0640 << "" << 0 << 0640;
-        QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0440;
-        QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0775;
-        QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0644;
+        QTest::newRow("the web server's, 0640, umask 0: root's, read by the group") << WebServer << WebServer << 0640 << "" << 0 << 0 << 0640;
+        QTest::newRow("the web server's alone: still its own") << WebServer << WebServer << 0600 << "" << 0 << WebServer << 0600;
+        QTest::newRow("a member's, writable by all: root's, by the group") << Member << Group << 0666 << "" << 0 << 0 << 0664;
+        QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0 << 0440;
+        QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0 << 0775;
+        QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0 << 0644;
     }
 
     // Replaced by root, the new file is its owner's alone until it is whole.
@@ -114,10 +117,11 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QString, acl);
         QFETCH(int, umask);
+        QFETCH(int, keptOwner);
         QFETCH(int, keptMode);
         const QString expected = path("expected");
         QString failed;
-        QVERIFY2(WriteAll(expected, Old) && Own(expected, owner, group, mode_t(keptMode), &failed)
+        QVERIFY2(WriteAll(expected, Old) && Own(expected, keptOwner, group, mode_t(keptMode), &failed)
                      && (mode ? Own(m_file, owner, group, mode_t(mode), &failed)
                               : QFile::remove(m_file) && Own(path("folder"), 0, group, 0755, &failed)),
                  qPrintable(failed));

@@ -79,8 +79,10 @@ public:
     // Notes owner, group, mode and ACL of the file to be replaced, and refuses
     // a replacement that would lock out someone who can read it now.
     bool Inspect(Error *error);
-    // The new file takes over exactly what Inspect noted, where the process
-    // may set it; a new file is 0644 and takes the folder's group. On Windows
+    // The new file takes over what Inspect noted, where the process may set
+    // it, but for write access for others and set-id bits; root's new file
+    // stays root's unless its old owner could not read it so. A new file is
+    // 0644 and takes the folder's group. On Windows
     // the system carries the old file's ACL, owner and attributes over, or
     // refuses, and a new file takes the folder's inherited ACL. Earlier
     // saves' leftovers whose process is gone are removed first. When given,
@@ -88,6 +90,9 @@ public:
     // on false nothing is replaced and the error's cause is Changed. Saves
     // hold the Lock around it, so that they take turns.
     bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
+    // Whether the file Inspect noted let others write it, which its
+    // replacement does not.
+    bool Tightened() const;
 
     // Takes the lock that orders saves of this file, waiting at most wait for
     // a save that holds it. The lock is a file beside this one, ".NAME.lock",

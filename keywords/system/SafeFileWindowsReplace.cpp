@@ -78,6 +78,12 @@ bool SafeFile::Inspect(Error *error)
     return true;
 }
 
+// ReplaceFileW carries the old file's ACL over as it is.
+bool SafeFile::Tightened() const
+{
+    return false;
+}
+
 bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
 {
     RemoveLeftovers();
