@@ -22,12 +22,18 @@
 
 // The one failure no file system here makes on demand: a folder's sync.
 static bool failFolderSync = false;
+// When set, called as each new file is synced, just before the save's last
+// look at the working copy.
+static std::function<void()> *atFileSync = nullptr;
 extern "C" int fsync(int fd)
 {
     struct stat st;
     if (failFolderSync && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
         return errno = EIO, -1;
-    return int(::syscall(SYS_fsync, fd));
+    const int synced = int(::syscall(SYS_fsync, fd));
+    if (atFileSync && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        (*atFileSync)();
+    return synced;
 }
 
 // When set, called as each new file is about to take its name.
@@ -48,6 +54,14 @@ enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Huge, Held, Un
 namespace {
 
 QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
+// What the other program of aSaveEndsWhileTheCopyKeepsChanging keeps writing.
+QStringList RewrittenKeywords()
+{
+    QStringList keywords;
+    for (int i = 0; i < 30; ++i)
+        keywords << QString("k%1").arg(i);
+    return keywords;
+}
 const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a failing save tries to write
 
 #ifdef Q_OS_WIN
@@ -397,6 +411,46 @@ private slots:
         atRename = nullptr;
         QCOMPARE(result, QString("saved"));
         QCOMPARE(seen, QStringList({"old\r\n|old\r\n|locked", "new\r\n|old\r\n|locked"}));
+#endif
+    }
+
+    // Another program keeps rewriting the working copy, the same keywords
+    // with other line ends, each time between the save's look and its
+    // rename: the save gives up within its bound, having written nothing.
+    void aSaveEndsWhileTheCopyKeepsChanging()
+    {
+        POSIX_ONLY("the sync interposer");
+#ifndef Q_OS_WIN
+        QVERIFY2(WriteKeywords(m_at.workingCopy, RewrittenKeywords()), "cannot write the working copy");
+        const QByteArray ends[] = {"\r\n", "\n", "\r"};
+        const qint64 bound = std::chrono::milliseconds(SaveWait).count() + 2000;
+        quint64 times = 0;
+        QElapsedTimer took;
+        // Past the bound it stops, so that a save without one fails rather than hangs.
+        std::function<void()> rewrite = [&] {
+            if (took.elapsed() > bound)
+                return;
+            QByteArray bytes;
+            quint64 digits = ++times;
+            for (const QString &keyword : RewrittenKeywords()) {
+                bytes += keyword.toLatin1() + ends[digits % 3];
+                digits /= 3;
+            }
+            const QString part = path("rewritten.part");
+            QVERIFY2(WriteAll(part, bytes) && ::rename(QFile::encodeName(part), QFile::encodeName(m_at.workingCopy)) == 0,
+                     "cannot rewrite the working copy");
+        };
+        took.start();
+        atFileSync = &rewrite;
+        const QString result = save(Mine);
+        atFileSync = nullptr;
+        const qint64 ms = took.elapsed();
+        QVERIFY2(result.contains(m_at.workingCopy + "：保存期间它被别的程序改动了") && result.endsWith("都没有改动。"),
+                 qPrintable(result));
+        QVERIFY2(ms < bound, qPrintable(QString::number(ms)));
+        QCOMPARE(KeywordFile::Decode(ReadAll(m_at.workingCopy)).keywords, RewrittenKeywords());
+        QCOMPARE(ReadAll(m_at.publishedCopy), Old);
+        QCOMPARE(Entries(path("program")).filter(".tmp") + Entries(path("tarnwick")).filter(".tmp"), QStringList());
 #endif
     }
 
