@@ -204,11 +204,17 @@ private slots:
         QVERIFY2(WriteAll(m_at.workingCopy, bytes) && (inFilterFolder || QDir(m_at.filterDirectory).removeRecursively())
                      && place(obstacle, path(where), &failed),
                  qPrintable(failed));
-        KeywordList list;
-        const StoreResult started = KeywordStore(m_at).StartUp(list);
-        QVERIFY2(!started.Done(), "started");
+        // In a process of its own, bounded: a file read that should not be
+        // (the terabyte) must fail this row, not end the suite.
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--start-up", m_dir->path()});
+        const bool ended = child.waitForFinished(20000) && child.exitStatus() == QProcess::NormalExit;
+        child.kill();
+        const QString message = QString::fromUtf8(child.readAllStandardOutput());
+        QVERIFY2(ended && child.exitCode() == 1, qPrintable(QString("started, or ended otherwise (exit code %1): %2")
+                                                                .arg(child.exitCode()).arg(message)));
         QFETCH(QString, expected);
-        QVERIFY2(started.message.contains(expected.replace("WHERE", path(where))), qPrintable(started.message));
+        QVERIFY2(message.contains(expected.replace("WHERE", path(where))), qPrintable(message));
         QCOMPARE(QFileInfo::exists(m_at.filterDirectory), inFilterFolder);
     }
 
@@ -536,11 +542,23 @@ static int HoldLock(const QStringList &arguments)
     return theirs.isEmpty() || file.Replace(theirs, &error) ? 0 : 1;
 }
 
+// As the start-up of startUpRefuses: --start-up ROOT starts on
+// Locations::InRoot(ROOT), writes its message, and ends with 1 when it failed.
+static int StartUp(const QString &root)
+{
+    KeywordList list;
+    const StoreResult started = KeywordStore(Locations::InRoot(root)).StartUp(list);
+    std::fputs(started.message.toUtf8().constData(), stdout);
+    return started.Done() ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (app.arguments().value(1) == "--hold-lock")
         return HoldLock(app.arguments());
+    if (app.arguments().value(1) == "--start-up")
+        return StartUp(app.arguments().value(2));
     TestKeywordStore test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
