@@ -46,10 +46,11 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
 }
 #endif
 
-// What stands in the way of a save or of the start-up. Held: open in a reader
-// that does not share deleting. Unsynced: folders' syncs fail. From ReadOnly
-// on, only root may put them there.
-enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link };
+// What stands in the way of a save or of the start-up. Lost: the working
+// copy missing, the published copy there. Held: open in a reader that does not share deleting. Unsynced:
+// folders' syncs fail. From ReadOnly on, only root may put them there.
+// Unreadable: the group's alone, for an outsider.
+enum class Obstacle { None, Keyword, File, Folder, Missing, Lost, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link, Unreadable };
 
 namespace {
 
@@ -113,6 +114,7 @@ class TestKeywordStore : public QObject
         case Obstacle::Folder:
             return step(QFile::remove(where) && QDir().mkdir(where), "put a folder at");
         case Obstacle::Missing:
+        case Obstacle::Lost:
             return step(QFile::remove(where), "remove");
         case Obstacle::Held:
             m_held.setFileName(where);
@@ -139,6 +141,8 @@ class TestKeywordStore : public QObject
                    && step(!WriteAll(where + "/filler", QByteArray(70000, 'f')), "fill up the tmpfs on");
         case Obstacle::Link:
             return LinkAside(where, path("real"), Member, failed);
+        case Obstacle::Unreadable:
+            return Own(where, 0, Group, 0640, failed);
 #endif
         }
         return false;
@@ -179,11 +183,22 @@ private slots:
         QTest::addColumn<QByteArray>("bytes"); // in the working copy
         QTest::addColumn<QString>("expected"); // in the message, WHERE for the obstacle's path
         const QString working = "program/inject.txt";
-        QTest::newRow("no working copy") << Obstacle::Missing << working << Old << "WHERE：文件或文件夹不存在";
-        QTest::newRow("the working copy a folder") << Obstacle::Folder << working << Old << "WHERE：这是一个文件夹";
+#ifdef Q_OS_WIN
+        const QString copyBack = "copy \"NATIVE\\tarnwick\\inject.txt\" \"NATIVE\\program\\inject.txt\"";
+#else
+        const QString copyBack = "cp \"NATIVE/tarnwick/inject.txt\" \"NATIVE/program/inject.txt\"";
+#endif
+        QTest::newRow("no working copy: the published copy may be copied back") << Obstacle::Lost << working << Old
+            << "WHERE：文件或文件夹不存在。发布副本 ROOT/tarnwick/inject.txt 还在，其中是上次保存的列表：可以执行“" + copyBack + "”";
+        QTest::newRow("neither copy: reinstalling") << Obstacle::Missing << working << Old
+            << "WHERE：文件或文件夹不存在。重新安装本程序会放回默认的关键字列表。";
+        QTest::newRow("the working copy a folder: move it") << Obstacle::Folder << working << Old
+            << "WHERE：这是一个文件夹，不是文件。请把这个文件夹移走或改名";
 #ifndef Q_OS_WIN
         QTest::newRow("the working copy a pipe, which must not hang") << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
-        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1099511627776 字节，超过了本程序读取关键字文件的上限 16 MB";
+        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1048576.0 MB，超过了本程序读取关键字文件的上限 16 MB";
+        QTest::newRow("the group's alone, for an outsider: who may read it") << Obstacle::Unreadable << working << Old
+            << "WHERE：你（用户 4003）不能读取它。4000 组的成员可以读取它：请管理员执行“adduser 4003 4000”";
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
@@ -199,7 +214,7 @@ private slots:
         if (obstacle >= Obstacle::ReadOnly)
             ROOT_ONLY("links, which Wine does not make (CreateSymbolicLinkW does nothing there)", "for another user's link");
         QFETCH(QByteArray, bytes);
-        const bool inFilterFolder = where.startsWith("tarnwick");
+        const bool inFilterFolder = where.startsWith("tarnwick") || obstacle == Obstacle::Lost;
         QString failed;
         QVERIFY2(WriteAll(m_at.workingCopy, bytes) && (inFilterFolder || QDir(m_at.filterDirectory).removeRecursively())
                      && place(obstacle, path(where), &failed),
@@ -207,6 +222,10 @@ private slots:
         // In a process of its own, bounded: a file read that should not be
         // (the terabyte) must fail this row, not end the suite.
         QProcess child;
+#ifndef Q_OS_WIN
+        if (obstacle == Obstacle::Unreadable)
+            child.setChildProcessModifier([] { std::ignore = ::setgroups(0, nullptr) == 0 && ::setgid(Outsider) == 0 && ::setuid(Outsider) == 0; });
+#endif
         child.start(QCoreApplication::applicationFilePath(), {"--start-up", m_dir->path()});
         const bool ended = child.waitForFinished(20000) && child.exitStatus() == QProcess::NormalExit;
         child.kill();
@@ -214,7 +233,8 @@ private slots:
         QVERIFY2(ended && child.exitCode() == 1, qPrintable(QString("started, or ended otherwise (exit code %1): %2")
                                                                 .arg(child.exitCode()).arg(message)));
         QFETCH(QString, expected);
-        QVERIFY2(message.contains(expected.replace("WHERE", path(where))), qPrintable(message));
+        expected.replace("WHERE", path(where)).replace("NATIVE", QDir::toNativeSeparators(m_dir->path())).replace("ROOT", m_dir->path());
+        QVERIFY2(message.contains(expected), qPrintable(message));
         QCOMPARE(QFileInfo::exists(m_at.filterDirectory), inFilterFolder);
     }
 

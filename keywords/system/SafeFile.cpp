@@ -3,7 +3,10 @@
 #include "SafeFilePlatform.h"
 #include "SystemReason.h"
 
+#include <QDir>
+
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 namespace SafeFilePlatform {
@@ -92,6 +95,16 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
         return QStringLiteral("%1 不是文件夹。这里需要一个文件夹：请把它移走或改名").arg(e.path);
     if (e.step == Step::Reach && failure == Failure::NotThere)
         return QStringLiteral("文件夹 %1 不存在").arg(e.path);
+    if ((e.step == Step::Read || e.step == Step::Inspect) && failure == Failure::AFolder)
+        return QStringLiteral("这是一个文件夹，不是文件。请把这个文件夹移走或改名（它里面的文件不受影响），"
+                              "再把关键字文件放在这里");
+    if (e.step == Step::Read && failure == Failure::Denied) {
+        const QString cannot = QStringLiteral("你（用户 %1）不能读取它").arg(me);
+        if (!e.group.isEmpty())
+            return cannot + QStringLiteral("。%1 组的成员可以读取它：请管理员执行“%2”，你重新登录后再试")
+                                .arg(e.group, words.addToGroup.arg(e.group, me));
+        return cannot + QStringLiteral("：%1。请管理员给你读取它的权限").arg(SystemReason(e.code));
+    }
     if (e.step == Step::Create && failure == Failure::Denied) {
         const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
         constexpr int GroupMayWrite = 020;
@@ -112,6 +125,11 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
 }
 
 } // namespace
+
+QString SafeFile::CopyCommand(const QString &from, const QString &to)
+{
+    return PlatformWords().copy.arg(QDir::toNativeSeparators(from), QDir::toNativeSeparators(to));
+}
 
 QString SafeFile::Holder(const Error &busy)
 {
@@ -136,9 +154,11 @@ QString SafeFile::Explain(const Error &e)
                               "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
             .arg(e.path, e.owner, e.group, QString::number(e.mode, 8).rightJustified(4, u'0'), me);
     case Cause::TooLarge:
-        return QStringLiteral("%1 有 %2 字节，超过了本程序读取关键字文件的上限 %3 MB，所以没有读取它。"
+        // Rounded up, so that a file just over the limit never shows as at it.
+        return QStringLiteral("%1 有 %2 MB，超过了本程序读取关键字文件的上限 %3 MB，所以没有读取它。"
                               "请检查这个文件是否正确")
-            .arg(e.path, QString::number(e.number), QString::number(MaxSize >> 20));
+            .arg(e.path, QString::number(std::ceil(double(e.number) * 10 / (1 << 20)) / 10, 'f', 1),
+                 QString::number(MaxSize >> 20));
     case Cause::Busy:
         return Holder(e) + QStringLiteral("正在保存这份列表（锁文件 %1）").arg(e.path);
     case Cause::GaveUp:

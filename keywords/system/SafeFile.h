@@ -124,6 +124,8 @@ public:
     static QString Holder(const Error &busy);
     // Whether it failed because what it looked for is not there.
     static bool Missing(const Error &error);
+    // The command that copies one file over another, as the user would type it.
+    static QString CopyCommand(const QString &from, const QString &to);
 
 private:
     struct Held; // what the platform keeps between the steps

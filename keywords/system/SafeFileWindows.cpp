@@ -50,8 +50,14 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
     // The name in the folder that was checked; a link put there since is not followed.
     const Handle file = Open(Join(m_folderPath, m_held->name), GENERIC_READ);
     FILE_ATTRIBUTE_TAG_INFO info{};
-    if (!Attributes(file, &info))
-        return Fail(error, Step::Read, ::GetLastError(), m_path);
+    if (!Attributes(file, &info)) {
+        const DWORD code = ::GetLastError();
+        Fail(error, Step::Read, code, m_path);
+        // The installer lets the group read the list.
+        if (code == ERROR_ACCESS_DENIED && !WindowsAccounts::Group(QStringLiteral("vantrel-filter")).isEmpty())
+            error->group = QStringLiteral("vantrel-filter");
+        return false;
+    }
     if (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return Fail(error, Step::Read, ERROR_DIRECTORY_NOT_SUPPORTED, m_path);
     if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -100,6 +106,7 @@ Failure Classify(int code)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return Failure::NotThere;
     case ERROR_DIRECTORY: return Failure::NotAFolder;
+    case ERROR_DIRECTORY_NOT_SUPPORTED: return Failure::AFolder;
     case ERROR_ACCESS_DENIED: return Failure::Denied;
     case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
     default: return Failure::Other;
@@ -119,6 +126,7 @@ const Words &PlatformWords()
         QStringLiteral("Administrators、SYSTEM"),
         QStringLiteral("net localgroup %1 %2 /add"),
         QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹"),
+        QStringLiteral("copy \"%1\" \"%2\""),
     };
     return words;
 }
