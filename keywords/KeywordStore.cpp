@@ -40,6 +40,10 @@ StoreResult KeywordStore::LoadWorkingCopy(KeywordList &list)
     switch (decoded.fault) {
     case KeywordFile::Fault::None:
         break;
+    case KeywordFile::Fault::TooMany:
+        return StoreResult::Failure(QStringLiteral("工作副本 %1 有 %2 个关键字（行），超过了本程序的上限 %3 个，所以没有打开它。"
+                                                   "请检查这个文件是否正确（例如是否有大量空行），删去多余的行后再启动。")
+                                        .arg(path, QString::number(decoded.line), QString::number(KeywordFile::MaxKeywords)));
     case KeywordFile::Fault::Utf8:
         return StoreResult::Failure(QStringLiteral("工作副本 %1 是 UTF-8 编码（以 UTF-8 字节顺序标记开头），"
                                                    "本程序需要 GBK 编码。请将它另存为 GBK 编码后再启动。")

@@ -46,15 +46,18 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
 }
 #endif
 
-// What stands in the way of a save or of the start-up. Lost: the working
+// What stands in the way of a save or of the start-up. Crowded: more
+// keywords than the store reads. Lost: the working
 // copy missing, the published copy there. Held: open in a reader that does not share deleting. Unsynced:
 // folders' syncs fail. From ReadOnly on, only root may put them there.
 // Unreadable: the group's alone, for an outsider.
-enum class Obstacle { None, Keyword, File, Folder, Missing, Lost, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link, Unreadable };
+enum class Obstacle { None, Keyword, Crowded, File, Folder, Missing, Lost, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link, Unreadable };
 
 namespace {
 
 QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
+// One empty line more than the store reads.
+QByteArray Crowded() { return QByteArray(KeywordFile::MaxKeywords + 1, '\n'); }
 // What the other program of aSaveEndsWhileTheCopyKeepsChanging keeps writing.
 QStringList RewrittenKeywords()
 {
@@ -111,6 +114,8 @@ class TestKeywordStore : public QObject
             return true;
         case Obstacle::File:
             return step(QDir(where).removeRecursively() && WriteAll(where, "a file"), "put a file at");
+        case Obstacle::Crowded:
+            return step(WriteAll(where, Crowded()), "write too many keywords to");
         case Obstacle::Folder:
             return step(QFile::remove(where) && QDir().mkdir(where), "put a folder at");
         case Obstacle::Missing:
@@ -202,6 +207,8 @@ private slots:
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
+        QTest::newRow("more keywords than the limit") << Obstacle::None << working << Crowded()
+            << "WHERE 有 2000001 个关键字（行），超过了本程序的上限 2000000 个";
         for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
             QTest::addRow("another user's link %s", link) << Obstacle::Link << link << Old << "WHERE 是用户 4001 的符号链接";
     }
@@ -279,6 +286,8 @@ private slots:
         QTest::newRow("filter folder a plain file") << Obstacle::File << "tarnwick" << "不是文件夹" << "working" << none;
         QTest::newRow("published copy a folder") << Obstacle::Folder << "tarnwick/inject.txt" << "是一个文件夹" << "working" << none;
         QTest::newRow("a keyword with a line break") << Obstacle::Keyword << "" << "第 4 个关键字 “a‹U+000A›b” 含有换行符" << "none" << Old;
+        QTest::newRow("their working copy: more keywords than the limit") << Obstacle::Crowded << "program/inject.txt"
+            << "有 2000001 个关键字（行），超过了本程序的上限 2000000 个，无法与你的修改合并" << "none" << Old;
 #ifdef Q_OS_WIN
         QTest::newRow("published copy held by a reader") << Obstacle::Held << "tarnwick/inject.txt" << "正被另一个程序使用" << "working" << Old;
 #else // on Windows the rename itself writes through
@@ -306,7 +315,7 @@ private slots:
         const QString told = wrote == "none" ? "都没有改动" : wrote == "working" ? "已保存" : m_at.workingCopy + " 已替换，但未能确认";
         QVERIFY2(error.contains(expected) && (where.isEmpty() || error.contains(path(where))) && error.contains(told),
                  qPrintable(error));
-        QCOMPARE(ReadAll(m_at.workingCopy), wrote == "none" ? Old : Bytes(keywords));
+        QCOMPARE(ReadAll(m_at.workingCopy), wrote != "none" ? Bytes(keywords) : obstacle == Obstacle::Crowded ? Crowded() : Old);
         QTEST(ReadAll(m_at.publishedCopy), "published");
         for (const QString &folder : {path("program"), path("tarnwick"), path("real")})
             QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
