@@ -242,7 +242,7 @@ Save::Written Save::WriteWorkingCopy()
         return ReadNow(m_working, &now, &exists, &ignored) && exists == m_exists && now == m_found;
     };
     SafeFile::Error failure;
-    if (m_working.Replace(m_bytes, &failure, unchanged)) {
+    if (m_working.Replace(m_bytes, &failure, unchanged, SaveWait)) {
         Saved();
         return Written::Done;
     }
@@ -271,7 +271,10 @@ void Save::Saved()
 // The very bytes of the working copy, never before it is saved.
 Save::Published Save::Publish()
 {
-    const bool replaced = m_publishable && m_published.Replace(m_bytes, &m_publishFailure);
+    SafeFile::Error open;
+    if (m_publishable && m_published.FolderOpenToOthers(&open))
+        m_result.warning = QStringLiteral("注意：") + SafeFile::Explain(open) + u'。';
+    const bool replaced = m_publishable && m_published.Replace(m_bytes, &m_publishFailure, {}, SaveWait);
     if (!replaced && (!m_publishable || m_publishFailure.step != Step::Confirm))
         return Published::Refused;
     m_record.publishedWritten = true;

@@ -58,14 +58,7 @@ namespace {
 QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
 // One empty line more than the store reads.
 QByteArray Crowded() { return QByteArray(KeywordFile::MaxKeywords + 1, '\n'); }
-// What the other program of aSaveEndsWhileTheCopyKeepsChanging keeps writing.
-QStringList RewrittenKeywords()
-{
-    QStringList keywords;
-    for (int i = 0; i < 30; ++i)
-        keywords << QString("k%1").arg(i);
-    return keywords;
-}
+
 const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a failing save tries to write
 
 #ifdef Q_OS_WIN
@@ -456,7 +449,10 @@ private slots:
     {
         POSIX_ONLY("the sync interposer");
 #ifndef Q_OS_WIN
-        QVERIFY2(WriteKeywords(m_at.workingCopy, RewrittenKeywords()), "cannot write the working copy");
+        QStringList keywords;
+        for (int i = 0; i < 30; ++i)
+            keywords << QString("k%1").arg(i);
+        QVERIFY2(WriteKeywords(m_at.workingCopy, keywords), "cannot write the working copy");
         const QByteArray ends[] = {"\r\n", "\n", "\r"};
         const qint64 bound = std::chrono::milliseconds(SaveWait).count() + 2000;
         quint64 times = 0;
@@ -467,7 +463,7 @@ private slots:
                 return;
             QByteArray bytes;
             quint64 digits = ++times;
-            for (const QString &keyword : RewrittenKeywords()) {
+            for (const QString &keyword : keywords) {
                 bytes += keyword.toLatin1() + ends[digits % 3];
                 digits /= 3;
             }
@@ -483,7 +479,7 @@ private slots:
         QVERIFY2(result.contains(m_at.workingCopy + "：保存期间它被别的程序改动了") && result.endsWith("都没有改动。"),
                  qPrintable(result));
         QVERIFY2(ms < bound, qPrintable(QString::number(ms)));
-        QCOMPARE(KeywordFile::Decode(ReadAll(m_at.workingCopy)).keywords, RewrittenKeywords());
+        QCOMPARE(KeywordFile::Decode(ReadAll(m_at.workingCopy)).keywords, keywords);
         QCOMPARE(ReadAll(m_at.publishedCopy), Old);
         QCOMPARE(Entries(path("program")).filter(".tmp") + Entries(path("tarnwick")).filter(".tmp"), QStringList());
 #endif

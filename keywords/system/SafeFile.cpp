@@ -115,6 +115,10 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
     }
     if (e.step == Step::Create)
         return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
+    if (e.step == Step::Rename && failure == Failure::HeldOpen)
+        return QStringLiteral("%1 正被%2打开，而且它不允许别人替换这个文件，等了 %3 秒仍是这样（%4）。请关闭它后再保存")
+            .arg(e.path, e.owner.isEmpty() ? QStringLiteral("另一个程序") : e.owner, QString::number(e.number),
+                 SystemReason(e.code));
     if (e.step == Step::Rename && failure == Failure::MountedAlone)
         return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹").arg(e.path);
     if (e.step == Step::MakeFolder && (failure == Failure::Denied || failure == Failure::ReadOnly))
@@ -176,6 +180,9 @@ QString SafeFile::Explain(const Error &e)
         return QStringLiteral("保存时使用的锁文件 %1 属于用户 %2，不属于 %3 或你（%4）：它的所有者随时可以让别人打开它，"
                               "借此阻止保存，所以没有保存。请管理员执行“%5”")
             .arg(e.path, e.owner, words.trustedOwners, me, e.detail);
+    case Cause::FolderOpen:
+        return QStringLiteral("文件夹 %1 也允许%2写入：他们可以改动或替换其中的关键字列表，过滤器会照样使用它。%3")
+            .arg(e.path, e.owner, e.detail);
     case Cause::LockGroup:
         return QStringLiteral("保存时使用的锁文件 %1 属于组 %2，不是它所在文件夹的组：%2 组的成员都可以打开它，"
                               "借此阻止保存，所以没有保存。请管理员执行“%3”")

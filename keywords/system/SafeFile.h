@@ -49,6 +49,7 @@ public:
         LockLinks,      // it has more than one name; how many in number
         LockOwner,      // someone else owns it, who could open it to anyone
         LockGroup,      // another group than the folder's may open it
+        FolderOpen,     // others may write in the folder, owner says who; what to do in detail
     };
     struct Error
     {
@@ -88,8 +89,12 @@ public:
     // saves' leftovers whose process is gone are removed first. When given,
     // unchanged is asked once the new file is whole, just before the rename:
     // on false nothing is replaced and the error's cause is Changed. Saves
-    // hold the Lock around it, so that they take turns.
-    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
+    // hold the Lock around it, so that they take turns. On Windows a reader
+    // that does not share deleting keeps the file from being replaced: the
+    // rename is tried again for at most wait, and then the error names who
+    // holds it (owner) where the system tells.
+    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {},
+                 std::chrono::milliseconds wait = {});
     // Whether the file Inspect noted let others write it, which its
     // replacement does not.
     bool Tightened() const;
@@ -105,6 +110,10 @@ public:
     void Unlock();
 
     QString FolderPath() const { return m_folderPath; }
+    // Whether anyone but those who may save (root, or Administrators and
+    // SYSTEM; the user; the folder's group) may write in the folder that
+    // holds the file, or its owner is someone else; warning then says who.
+    bool FolderOpenToOthers(Error *warning) const;
 
     // Creates the folder when nothing of that name exists; anything already
     // there, even a plain file, is left alone.

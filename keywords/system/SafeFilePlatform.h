@@ -96,7 +96,7 @@ Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()
 QString LockName(const QString &name);
 
 // What a system error code means to the sentences of SafeFile::Explain.
-enum class Failure { Other, NotThere, NotAFolder, AFolder, Denied, ReadOnly, MountedAlone };
+enum class Failure { Other, NotThere, NotAFolder, AFolder, Denied, ReadOnly, MountedAlone, HeldOpen };
 Failure Classify(int code);
 
 // The user running the program, by name.

@@ -124,7 +124,9 @@ bool SafeFile::Tightened() const
     return m_held->tightened;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
+// A reader never keeps a rename from taking the name here: wait is Windows'.
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged,
+                       std::chrono::milliseconds)
 {
     const Kept &old = m_held->old;
     Descriptor folder(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -161,6 +163,26 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)
         return Fail(error, Step::Confirm, errno, m_folderPath);
+    return true;
+}
+
+bool SafeFile::FolderOpenToOthers(Error *warning) const
+{
+    struct stat st;
+    if (::fstat(m_held->folder.get(), &st) != 0)
+        return false;
+    const QString quoted = u'"' + m_folderPath + u'"';
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+        Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, &st);
+        warning->owner = QStringLiteral("它的所有者 %1 随时让别人").arg(warning->owner);
+        warning->detail = QStringLiteral("请管理员执行“chown root %1”").arg(quoted);
+        return true;
+    }
+    if (!(st.st_mode & S_IWOTH))
+        return false;
+    Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, &st);
+    warning->owner = QStringLiteral("所有用户（权限 %1）").arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
+    warning->detail = QStringLiteral("请管理员执行“chmod o-w %1”").arg(quoted);
     return true;
 }
 
