@@ -102,7 +102,9 @@ public:
     // Takes the lock that orders saves of this file, waiting at most wait for
     // a save that holds it. The lock is a file beside this one, ".NAME.lock",
     // that only those who may write the folder can open, so nobody else can
-    // hold up a save. Held until Unlock, or until this goes. While it waits,
+    // hold up a save: one found there that others could open, or whose owner
+    // could open it to them, is refused (the user's own is first closed),
+    // and one that is a second name of another file is never changed. Held until Unlock, or until this goes. While it waits,
     // waiting is told who holds it (a Busy error) every 50 ms; on false the
     // wait ends, as GaveUp.
     bool Lock(std::chrono::milliseconds wait, Error *error,
