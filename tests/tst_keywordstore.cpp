@@ -349,10 +349,12 @@ private slots:
             // An administrator hands the published copy to the web server alone.
             return ::seteuid(0) == 0 && narrow() && ::seteuid(Member) == 0 ? OnChange::Merge : OnChange::Cancel;
         };
-        const gid_t groups[] = {Member, Group};
-        QVERIFY2(::setgroups(2, groups) == 0 && ::setegid(Member) == 0 && ::seteuid(Member) == 0, "cannot become user 4001");
-        const SaveResult result = store.SaveAndPublish({"old", "new"}, ask);
-        QVERIFY2(::seteuid(0) == 0 && ::setegid(0) == 0 && ::setgroups(0, nullptr) == 0, "cannot become root again");
+        SaveResult result;
+        {
+            const AsUser as{Member};
+            QVERIFY2(as.ok, "cannot become user 4001");
+            result = store.SaveAndPublish({"old", "new"}, ask);
+        }
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
                      && result.message.endsWith("工作副本和发布副本都没有改动。"),

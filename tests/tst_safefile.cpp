@@ -102,7 +102,6 @@ private slots:
         QTest::addColumn<int>("keptMode");
         QTest::newRow("the web server's, 0640, umask 0: root's, read by the group") << WebServer << WebServer << 0640 << "" << 0 << 0 << 0640;
         QTest::newRow("the web server's alone: still its own") << WebServer << WebServer << 0600 << "" << 0 << WebServer << 0600;
-        QTest::newRow("a member's, writable by all: root's, by the group") << Member << Group << 0666 << "" << 0 << 0 << 0664;
         QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0 << 0440;
         QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0 << 0775;
         QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0 << 0644;
@@ -156,8 +155,6 @@ private slots:
         QTest::newRow("root's, the group's: a member uses it") << 0 << Group << 0660 << "" << false << Member << "locked" << "0:4000 660";
         QTest::newRow("the saver's own, open to all: made the group's alone")
             << Member << Member << 0666 << "u:4003:rw" << false << Member << "locked" << "4001:4000 660";
-        QTest::newRow("root's, 0664 after a restore: root makes it the group's alone")
-            << 0 << Group << 0664 << "" << false << 0 << "locked" << "0:4000 660";
         QTest::newRow("root's, 0664 after a restore: a member refuses it")
             << 0 << Group << 0664 << "" << false << Member << "也允许所有用户（权限 0664）打开" << "0:4000 664";
         QTest::newRow("root's, an ACL entry for an outsider") << 0 << Group << 0660 << "u:4003:rw" << false << Member

@@ -100,10 +100,6 @@ private slots:
         QTest::newRow("as the installer leaves it") << WindowsAcl::Administrators << Dacl(installed) << "none";
         QTest::newRow("owned by the saver") << Me << Dacl(installed) << "none";
         QTest::newRow("owned by another user, the installer's rule") << Other << Dacl(installed) << "owner " + Other;
-        QTest::newRow("what C:\\ passes on: signed-in users may change it")
-            << WindowsAcl::Administrators
-            << Dacl(installed + QList<Entry>{{Allow, PassedOn | INHERITED_ACE, AuthenticatedUsers, Modify}})
-            << "others " + AuthenticatedUsers;
         QTest::newRow("Everyone may add a file") << WindowsAcl::System << Dacl({{Allow, 0, WindowsAcl::Everyone, FILE_ADD_FILE}})
                                                  << "others S-1-1-0";
         QTest::newRow("another user may change the files made there")
