@@ -165,8 +165,8 @@ private slots:
             << Member << Member << 0660 << "" << false << OtherMember << "属于用户 4001，不属于 root 或你（4002）" << "4001:4001 660";
         QTest::newRow("a member's, open to all: root leaves it") << Member << Group << 0666 << "" << false << 0
             << "属于用户 4001，不属于 root 或你（root）" << "4001:4000 666";
-        QTest::newRow("a member's file elsewhere, linked in: root leaves it")
-            << Member << Member << 0664 << "" << true << 0 << "有 2 个名称（硬链接）" << "4001:4001 664";
+        QTest::newRow("root's web page, which a member may write, linked in: root leaves it")
+            << 0 << WebServer << 0664 << "" << true << 0 << "有 2 个名称（硬链接）" << "0:33 664";
         QTest::newRow("an outsider: members may save") << 0 << Group << 0660 << "" << false << Outsider
             << "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”" << "0:4000 660";
     }
