@@ -79,13 +79,18 @@ QString Quoted(QStringView text, qsizetype maxBytes, Text kind = Text::Message)
 QString SaveRecord::Line() const
 {
     constexpr qsizetype Path = 700, Reason = 1400, Keyword = 300, More = 16; // " (NNNNNNNN more)"
-    QStringList wrote;
-    if (workingWritten)
-        wrote << QStringLiteral("working");
-    if (publishedWritten)
-        wrote << QStringLiteral("published");
+    const auto copies = [](bool working, bool published) {
+        QStringList names;
+        if (working)
+            names << QStringLiteral("working");
+        if (published)
+            names << QStringLiteral("published");
+        return names.isEmpty() ? QStringLiteral("none") : names.join(u',');
+    };
     QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(Word(result)),
-                                                            wrote.isEmpty() ? QStringLiteral("none") : wrote.join(u','));
+                                                            copies(workingWritten, publishedWritten));
+    if (workingTightened || publishedTightened)
+        line += QStringLiteral(" tightened=") + copies(workingTightened, publishedTightened);
     if (counted)
         line += QStringLiteral(" added=%1 removed=%2").arg(changes.added.size()).arg(changes.removed.size());
     line += QStringLiteral(" working=") + Quoted(workingPath, Path) + QStringLiteral(" published=")
