@@ -23,12 +23,15 @@ if [ -f "$stamp" ]; then
     echo "Windows Qt: $VANTREL_WINQT was made for \"$(cat "$stamp")\", not \"$wanted\"; making it again."
 fi
 
+# The toolchain, and xz for the ready-made copy.
+scripts/windows-setup.sh
+
 # The ready-made copy: its stamp read on its own, then the whole unpacked
 # beside the cache and renamed into place, so that an interrupted unpack
 # never leaves a cache with a stamp.
 archive="../shared/windows-qt/$WINQT_NAME.tar.xz"
 if [ -f "$archive" ]; then
-    made=$(tar -xJOf "$archive" "$WINQT_NAME/vantrel-stamp" 2>/dev/null) || made="no stamp"
+    made=$(tar -xJOf "$archive" "$WINQT_NAME/vantrel-stamp" 2>/dev/null) || made="(no stamp that tar can read)"
     if [ "$made" = "$wanted" ]; then
         echo "Windows Qt: unpacking $archive into $VANTREL_WINQT."
         mkdir -p "$(dirname "$VANTREL_WINQT")"
@@ -46,7 +49,6 @@ else
     echo "Windows Qt: no ready-made copy at $archive: building it here (about an hour on two cores)."
 fi
 
-scripts/windows-setup.sh
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
