@@ -12,16 +12,19 @@ skip() { echo "SKIP: $*"; exit 77; }
 # Every wait has a bound: a window that never comes, or a hung xdotool, Wine
 # program or installer, fails the scenario at once with a screenshot rather
 # than holding its test up until CTest's timeout.
-# within SECONDS COMMAND...: runs the command, failing when it has not ended by then.
+# within SECONDS COMMAND...: runs the command, failing when it has not ended by
+# then, and saying so on the scenario's own stderr (fd 9) even where the
+# command's errors are silenced.
+exec 9>&2
 within() {
     local status=0
     timeout "$1" "${@:2}" || status=$?
-    [ "$status" != 124 ] || fail "$2 ${3:-} has not ended after $1 s"
+    [ "$status" != 124 ] || fail "$2 ${3:-} has not ended after $1 s" 2>&9
     return "$status"
 }
 xdotool() { within 20 xdotool "$@"; }
-wine() { within 300 wine "$@"; }
-wineserver() { within 120 wineserver "$@"; }
+wine() { within 120 wine "$@"; }
+wineserver() { within 60 wineserver "$@"; }
 # await COMMAND...: waits until the command succeeds, $AWAIT seconds (10 unless set) at the most.
 await() {
     local end=$((SECONDS + ${AWAIT:-10}))
