@@ -23,6 +23,7 @@ within() {
     return "$status"
 }
 xdotool() { within 20 xdotool "$@"; }
+wmctrl() { within 20 wmctrl "$@"; }
 wine() { within 120 wine "$@"; }
 wineserver() { within 60 wineserver "$@"; }
 # await COMMAND...: waits until the command succeeds, $AWAIT seconds (10 unless set) at the most.
