@@ -10,7 +10,8 @@ rm -rf /tarnwick /opt/vantrel-filter /var/opt/vantrel-filter
 # package step may open for writing, truncate, chown, chmod or rename by a name
 # there (strace -y shows the working folder, so relative names count too).
 dpkg_() {
-    strace -f -y -qq -e trace=%file -o "$OUT/strace" dpkg "$@" >>"$OUT/dpkg.log" 2>&1 || fail "dpkg $*: $(tail -n 5 "$OUT/dpkg.log")"
+    timeout 60 strace -f -y -qq -e trace=%file -o "$OUT/strace" dpkg "$@" >>"$OUT/dpkg.log" 2>&1 \
+        || fail "dpkg $* failed or ran past 60 s: $(tail -n 5 "$OUT/dpkg.log")"
     ! grep -E '(open(at)?|creat)\(.*O_(WRONLY|RDWR|CREAT|TRUNC)|(truncate|chown|chmod|rename|setxattr|utime)[a-z0-9]*\(' "$OUT/strace" \
         | grep -E '(/var/opt/vantrel-filter|/tarnwick)[/>]' || fail "dpkg $* did the above by name where members may write"
 }
@@ -71,7 +72,7 @@ as member sh -c "rm $LIST && ln -s $TARGET $LIST"
 dpkg_ -i "$DEB"
 grep -q "$LIST 不是普通文件.* -> $TARGET" "$OUT/dpkg.log" || fail "reinstalling said nothing of the link at $LIST"
 as member rm $LIST && mount -t tmpfs tmpfs /var/opt/vantrel-filter
-! dpkg -i "$DEB" >>"$OUT/dpkg.log" 2>&1 && grep -q "$LIST：.* 是挂载点" "$OUT/dpkg.log" && [ -z "$(ls -A /var/opt/vantrel-filter)" ] \
+! timeout 60 dpkg -i "$DEB" >>"$OUT/dpkg.log" 2>&1 && grep -q "$LIST：.* 是挂载点" "$OUT/dpkg.log" && [ -z "$(ls -A /var/opt/vantrel-filter)" ] \
     || fail "a list folder of its own file system was not refused: $(tail -n 3 "$OUT/dpkg.log")"
 umount /var/opt/vantrel-filter && dpkg_ -i "$DEB"
 [ "$(stat -c '%U:%G %a %h %z' $TARGET; cat $TARGET)" = "$target" ] || fail "the package changed $TARGET: $(ls -l $TARGET)"
@@ -118,7 +119,7 @@ dpkg_ -i "$DEB"
 as member sh -c "rm $LOCK && ln $PAGE $LOCK"
 page=$(stat -c '%U:%G %a' $PAGE; cat $PAGE)
 save_with root guard
-refusal=$(WAIT_TENTHS=100 window "$CAPTION" "$MAIN" 2>/dev/null) \
+refusal=$(WINDOW_WAIT=10 window "$CAPTION" "$MAIN" 2>/dev/null) \
     || fail "root's save over a hard link at $LOCK was not refused; $PAGE is now $(owners $PAGE)"
 shot refused-lock
 keys "$refusal" Return
