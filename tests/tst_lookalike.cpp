@@ -2,6 +2,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using Positions = QList<qsizetype>;
 
 // The same rows on Linux, where ICU answers, and on Windows, where the table
@@ -44,7 +46,8 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(Positions, marked);
         const Positions found = LookAlikes(keyword);
-        QVERIFY2(found == marked, qPrintable(QStringLiteral("%1: marked at %2").arg(keyword, Shown(found))));
+        // Not QList's ==: Qt 6.4 hands memcmp the null data of an empty list.
+        QVERIFY2(std::ranges::equal(found, marked), qPrintable(QStringLiteral("%1: marked at %2").arg(keyword, Shown(found))));
     }
 
     // Whatever the confusables say of a Chinese character (一 and the
