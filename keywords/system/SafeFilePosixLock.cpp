@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QtEndian>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -19,18 +20,21 @@ using namespace SafeFilePosix;
 
 namespace {
 
-// The first entry of a POSIX access ACL, as the kernel stores it, that names
-// a user or a group of its own ("user:mallory:rw-"); empty when there is none.
-QString NamedEntry(const QByteArray &acl)
+// The first entry of the file's POSIX access ACL, as the kernel stores it,
+// that names a user or a group of its own ("user:mallory:rw-"); empty when
+// there is none.
+QString NamedEntry(int fd)
 {
-    constexpr qsizetype Header = 4, Entry = 8;
+    constexpr size_t Header = 4, Entry = 8;
     constexpr quint16 NamedUser = 0x02, NamedGroup = 0x08;
-    for (qsizetype at = Header; at + Entry <= acl.size(); at += Entry) {
+    std::array<char, 1024> acl;
+    const ssize_t size = ::fgetxattr(fd, AclName, acl.data(), acl.size());
+    for (size_t at = Header; size > 0 && at + Entry <= size_t(size); at += Entry) {
         quint16 tag, permissions;
         quint32 id;
-        std::memcpy(&tag, acl.constData() + at, sizeof tag);
-        std::memcpy(&permissions, acl.constData() + at + 2, sizeof permissions);
-        std::memcpy(&id, acl.constData() + at + 4, sizeof id);
+        std::memcpy(&tag, acl.data() + at, sizeof tag);
+        std::memcpy(&permissions, acl.data() + at + 2, sizeof permissions);
+        std::memcpy(&id, acl.data() + at + 4, sizeof id);
         tag = qFromLittleEndian(tag);
         permissions = qFromLittleEndian(permissions);
         id = qFromLittleEndian(id);
@@ -42,14 +46,6 @@ QString NamedEntry(const QByteArray &acl)
                                 : QStringLiteral("group:%1:%2").arg(Accounts::GroupName(id), rights);
     }
     return {};
-}
-
-QByteArray AccessAcl(int fd)
-{
-    QByteArray acl(1024, Qt::Uninitialized);
-    const ssize_t size = ::fgetxattr(fd, AclName, acl.data(), size_t(acl.size()));
-    acl.truncate(qMax<ssize_t>(size, 0));
-    return acl;
 }
 
 // Why the lock file is not one that only those who may save can open, and
@@ -97,7 +93,7 @@ void Tighten(int fd, const struct stat &st, gid_t folderGroup)
         return;
     if (st.st_gid != folderGroup)
         std::ignore = ::fchown(fd, uid_t(-1), folderGroup);
-    if (!NamedEntry(AccessAcl(fd)).isEmpty())
+    if (!NamedEntry(fd).isEmpty())
         std::ignore = ::fremovexattr(fd, AclName);
     if (st.st_mode & (S_IRWXO | S_ISUID | S_ISGID | S_ISVTX))
         std::ignore = ::fchmod(fd, st.st_mode & 0770);
@@ -165,7 +161,7 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
     if (::fstat(file.get(), &st) != 0)
         return Fail(error, Step::Lock, errno, lockPath);
     // Anyone else who may open it could hold a read lock that keeps every save out.
-    if (refuse(st, NamedEntry(AccessAcl(file.get()))))
+    if (refuse(st, NamedEntry(file.get())))
         return false;
 
     // A process's lock, not one of its open file description: the kernel can
