@@ -1,3 +1,4 @@
+#include "BackgroundSave.h"
 #include "DefaultKeywords.h"
 #include "Form1.h"
 #include "KeywordDelegate.h"
@@ -26,6 +27,7 @@ class TestForm1 : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<Form1> m_window;
+    int m_paints = 0; // of the main window
     // A box shown for real: its text, that text as its label shows it, and whether it had pictures or the wait cursor.
     struct Seen { QString text, shown; bool decorated, waiting; };
     QList<Seen> m_seen;
@@ -45,6 +47,8 @@ class TestForm1 : public QObject
     QString DialogText() const { return Typed() ? Typed()->text() : "(no add dialog)"; }
     Texts Keywords() const { return m_window->Keywords().Texts(); }
     static bool Waiting() { return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor; }
+
+    bool eventFilter(QObject *, QEvent *event) override { return m_paints += event->type() == QEvent::Paint, false; }
 
     // The steps of a user, and checks between them.
     // An edit is taken, then refused, then its editor goes, each a turn of the event loop later.
@@ -66,6 +70,22 @@ class TestForm1 : public QObject
         auto *editor = View()->findChild<QLineEdit *>();
         QVERIFY2(editor, "no editor");
         editor->setText(editor->text() + appended), QTest::keyClick(editor, Qt::Key_Return), Settle();
+    }
+    QPushButton *Button(const char *name) const { return m_window->findChild<QPushButton *>(name); }
+    static QMessageBox *Note() // the note of a save that waits for another
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        return box && box->text().startsWith("正在等待") ? box : nullptr;
+    }
+    // Runs steps every ms milliseconds from now on, saves included, until what this returns is deleted.
+    QTimer *Every(int ms, const Steps &steps) { auto *timer = new QTimer(m_window.get()); connect(timer, &QTimer::timeout, steps), timer->start(ms); return timer; }
+    // Another process holds the save lock for ms milliseconds (the store suite's helper), or nothing when it cannot.
+    std::unique_ptr<QProcess> HoldLock(int ms) const
+    {
+        auto holder = std::make_unique<QProcess>();
+        holder->start(QStandardPaths::findExecutable("tst_keywordstore", {QCoreApplication::applicationDirPath()}),
+                      {"--hold-lock", Working(), QString::number(ms), ""});
+        return holder->waitForReadyRead(10000) && holder->readAll().trimmed() == "locked" ? std::move(holder) : nullptr;
     }
     void Picked(int row) { QCOMPARE(View()->selectionModel()->selectedRows() << View()->currentIndex(), QModelIndexList(2, Row(row))); }
     void InSight(int row) { QVERIFY2(View()->visualRect(Row(row)).top() >= 0 && View()->visualRect(Row(row)).bottom() < View()->viewport()->height(), "row out of sight"); }
@@ -126,6 +146,7 @@ private slots:
         qDeleteAll(QApplication::topLevelWidgets());
         MessageBoxes::TakeShown();
         m_seen.clear();
+        m_paints = 0;
         qApp->setStyleSheet({});
     }
 
@@ -229,6 +250,115 @@ private slots:
         }, {"old", "theirs"});
     }
     void boxesShown() { Play(); }
+
+    // Another save holds the lock for 1.5 s: the window keeps painting and its timers keep firing, the note names
+    // the holder after half a second, and the save then goes ahead.
+    void aSaveKeepsTheWindowAnswering()
+    {
+        QVERIFY(Start({"a", "b"}));
+        const auto holder = HoldLock(1500);
+        if (!holder)
+            QSKIP("no other process to hold the lock");
+        [[maybe_unused]] const qint64 pid = holder->processId();
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0, noted = 0;
+        QString note;
+        m_window->installEventFilter(this);
+        Every(20, [&] {
+            longest = qMax(longest, clock.elapsed() - last), last = clock.elapsed();
+            m_window->update();
+            if (Note() && note.isEmpty())
+                note = Note()->text(), noted = clock.elapsed();
+        });
+        Answer({MessageBoxes::Answer::Yes}), clock.start(), Button("Command5")->click();
+        const qint64 saved = clock.elapsed();
+        QVERIFY2(saved >= 1000, qPrintable(QString("saved after %1 ms, without waiting").arg(saved)));
+        QVERIFY2(longest < 200 && m_paints >= saved / 100, qPrintable(QString("in %1 ms, %2 paints and a stall of %3 ms").arg(saved).arg(m_paints).arg(longest)));
+#ifdef Q_OS_WIN // the system does not tell who holds a lock
+        const QString who = "另一位操作员";
+#else
+        const QString who = QString("（进程 %1）").arg(pid);
+#endif
+        QVERIFY2(note.contains(who) && noted >= 400 && noted < 1000, qPrintable(QString("after %1 ms: %2").arg(noted).arg(note)));
+        QVERIFY2(!Note(), "the note stayed");
+        Saved({"a", "b"});
+    }
+
+    // Input tried every 30 ms while a save waits 0.8 s for another, before its note is up and after.
+    void noInputReachesTheListWhileSaving_data()
+    {
+        QTest::addColumn<Steps>("input");
+        QTest::newRow("the Delete key") << Steps([this] { QTest::keyClick(View(), Qt::Key_Delete); });
+        QTest::newRow("Alt+D") << Steps([this] { QTest::keyClick(m_window.get(), Qt::Key_D, Qt::AltModifier); });
+        for (const char *button : {"Command2", "Command4", "Command5"})
+            QTest::newRow(button) << Steps([this, button] { QTest::mouseClick(Button(button), Qt::LeftButton); });
+        QTest::newRow("F2, typed, Enter") << Steps([this] {
+            QTest::keyClick(View(), Qt::Key_F2);
+            if (auto *editor = View()->findChild<QLineEdit *>())
+                QTest::keyClicks(editor, "x"), QTest::keyClick(editor, Qt::Key_Return);
+        });
+        QTest::newRow("a double-click") << Steps([this] { QTest::mouseDClick(View()->viewport(), Qt::LeftButton, {}, View()->visualRect(Row(1)).center()); });
+        QTest::newRow("the add dialog's OK") << Steps([this] { QTest::mouseClick(m_window->AddDialog()->findChild<QPushButton *>("Command1"), Qt::LeftButton); });
+        QTest::newRow("Alt+O in the add dialog") << Steps([this] { QTest::keyClick(Typed(), Qt::Key_O, Qt::AltModifier); });
+    }
+    void noInputReachesTheListWhileSaving()
+    {
+        QFETCH(Steps, input);
+        QVERIFY(Start({"a", "b"}));
+        Click("Command1"), Typed()->setText("typed"), Pick(0);
+        const auto holder = HoldLock(800);
+        if (!holder)
+            QSKIP("no other process to hold the lock");
+        QTimer *tries = Every(30, input);
+        Answer({MessageBoxes::Answer::Yes}), Button("Command5")->click();
+        delete tries;
+        QCOMPARE(Keywords(), Texts({"a", "b"}));
+        QCOMPARE(MessageBoxes::TakeShown(), Boxes({{Form1::Caption(), SaveText}}));
+        QCOMPARE(DialogText(), "typed");
+        Saved({"a", "b"});
+    }
+
+    // How a save that waits for another ends. Each opens on "old", adds "mine" and saves; the steps are taken once
+    // the note is up.
+    void aSaveThatWaits_data()
+    {
+        QTest::addColumn<int>("holdFor");
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("open");   // the window, after
+        QTest::addColumn<bool>("refused"); // with the message that another save does not end
+        const Steps cancel = [] { QTest::mouseClick(Note()->buttons().value(0), Qt::LeftButton); };
+        QTest::newRow("取消: at once, nothing written") << 60000 << cancel << false << true << false;
+        QTest::newRow("Esc: the same") << 60000 << Steps([] { QTest::keyClick(Note(), Qt::Key_Escape); }) << false << true << false;
+        QTest::newRow("never let go: after 5 s, nothing written") << 60000 << Steps() << false << true << true;
+        QTest::newRow("let go meanwhile: saved") << 1000 << Steps() << true << true << false;
+        QTest::newRow("window closed: closes once saved") << 1000 << Steps([this] { m_window->close(); }) << true << false << false;
+        QTest::newRow("window closed, then 取消: stays open") << 60000 << Steps([this, cancel] { m_window->close(), cancel(); }) << false << true << false;
+    }
+    void aSaveThatWaits()
+    {
+        QFETCH(int, holdFor);
+        QFETCH(Steps, steps);
+        QVERIFY(Start({"old"}));
+        Add("mine");
+        const auto holder = HoldLock(holdFor);
+        if (!holder)
+            QSKIP("no other process to hold the lock");
+        QElapsedTimer clock;
+        QTimer *noted = Every(20, [&] {
+            if (Note())
+                noted->stop(), clock.start(), steps ? steps() : void();
+        });
+        Answer({MessageBoxes::Answer::Yes}), Button("Command5")->click();
+        QFETCH(bool, saved);
+        QFETCH(bool, refused);
+        QVERIFY2(clock.isValid() && clock.elapsed() < (saved || refused ? 6000 : 1000), clock.isValid() ? "the wait went on" : "no note");
+        QCOMPARE(Keywords(), Texts({"old", "mine"}));
+        Saved(saved ? Texts{"old", "mine"} : Texts{"old"});
+        QTEST(m_window->isVisible(), "open");
+        const Boxes boxes = MessageBoxes::TakeShown();
+        QVERIFY2(boxes.size() == 1 + refused && boxes.constLast().second.contains("正在保存这份列表") == refused, qPrintable(boxes.constLast().second));
+    }
 
     void changedQuestionNamesTheirEdits()
     {

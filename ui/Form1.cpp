@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "BackgroundSave.h"
 #include "DefaultKeywords.h"
 #include "KeywordDelegate.h"
 #include "KeywordDisplay.h"
@@ -9,6 +10,7 @@
 #include "Twips.h"
 #include "add.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -194,11 +196,14 @@ void Form1::Command5_Click()
     // fix the cause and save again.
     SaveResult saved;
     {
-        // A save may wait some seconds for another operator's save to finish.
+        // The window answers while the save waits for another operator's,
+        // but takes no input.
         const auto waiting = CursorWhile(Qt::WaitCursor);
-        saved = m_store.SaveAndPublish(m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
+        m_saving = true;
+        saved = BackgroundSave(this).Run(m_store, m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
             return AskAboutTheirChanges(path, theirs);
         });
+        m_saving = false;
         if (saved.merged) {
             m_keywords.Clear();
             m_keywords.AppendAll(std::move(*saved.merged));
@@ -206,6 +211,20 @@ void Form1::Command5_Click()
     }
     if (saved.outcome == StoreResult::Outcome::Failed)
         Report(saved.message);
+    if (std::exchange(m_closeWhenSaved, false) && saved.Done())
+        close();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // Closed while saving, the window goes once the list is saved; a save
+    // that fails or is cancelled keeps it open, with the edits.
+    if (m_saving) {
+        m_closeWhenSaved = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 OnChange Form1::AskAboutTheirChanges(const QString &path, const KeywordMerge::Changes &theirs)

@@ -44,6 +44,9 @@ private slots:
     void Command4_Click();
     void Command5_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     explicit Form1(const Locations &locations);
     void Report(const QString &error);
@@ -59,4 +62,6 @@ private:
     KeywordStore m_store;
     KeywordList m_keywords;
     QPointer<add> m_add;
+    bool m_saving = false;
+    bool m_closeWhenSaved = false;
 };

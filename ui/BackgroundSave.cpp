@@ -1,0 +1,130 @@
+#include "BackgroundSave.h"
+
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+#include <chrono>
+#include <utility>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// How long a save waits for another before the note tells of it: a save
+// that finds the lock free never shows it.
+constexpr auto NoteAfter = 500ms;
+
+bool IsInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+BackgroundSave::BackgroundSave(QWidget *window)
+    : m_window(window)
+{
+}
+
+BackgroundSave::~BackgroundSave() = default;
+
+SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const ChangedQuestion &ask)
+{
+    // The saving thread waits for the answer; this one asks, its windows
+    // painted meanwhile.
+    const ChangedQuestion askHere = [this, &ask](const QString &path, const KeywordMerge::Changes &theirs) {
+        OnChange answer = OnChange::Cancel;
+        QMetaObject::invokeMethod(this, [&] { answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
+        return answer;
+    };
+    const WaitingNotice waiting = [this](const QString &holder) {
+        QMetaObject::invokeMethod(this, [this, holder] { Waiting(holder); }, Qt::QueuedConnection);
+        return !m_cancelled;
+    };
+    SaveResult result;
+    bool ended = false;
+    const std::unique_ptr<QThread> saving(QThread::create([&] {
+        result = store.SaveAndPublish(keywords, ask ? askHere : ChangedQuestion(), waiting);
+    }));
+    connect(saving.get(), &QThread::finished, this, [&ended] { ended = true; });
+
+    m_blocked = QApplication::topLevelWidgets();
+    qApp->installEventFilter(this);
+    saving->start();
+    // Not a QEventLoop: the program's quitting ends every event loop, and
+    // the save must still end before this returns.
+    while (!ended)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    saving->wait();
+    qApp->removeEventFilter(this);
+    m_note.reset();
+    NoteGone();
+    return result;
+}
+
+QString BackgroundSave::WaitText(const QString &holder)
+{
+    return QStringLiteral("正在等待%1完成保存…\n\n最多等待 %2 秒。按“取消”不再等待，什么都不保存，你的修改仍在窗口中。")
+        .arg(holder, QString::number(SaveWait.count()));
+}
+
+void BackgroundSave::Waiting(const QString &holder)
+{
+    if (m_cancelled)
+        return;
+    if (!m_waiting.isValid())
+        m_waiting.start();
+    if (m_note) {
+        if (const QString text = WaitText(holder); m_note->text() != text)
+            m_note->setText(text);
+        return;
+    }
+    if (std::chrono::milliseconds(m_waiting.elapsed()) < NoteAfter)
+        return;
+    m_note = MessageBoxes::Note(m_window, m_window->windowTitle(), WaitText(holder), QStringLiteral("取消"), [this] {
+        m_cancelled = true;
+        NoteGone();
+    });
+    // Not the wait cursor over a button that can be pressed.
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    m_noteUp = true;
+}
+
+void BackgroundSave::NoteGone()
+{
+    if (std::exchange(m_noteUp, false))
+        QGuiApplication::restoreOverrideCursor();
+}
+
+bool BackgroundSave::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!IsInput(event->type()))
+        return false;
+    // A shortcut's owner is an object of the widget it belongs to.
+    QObject *target = watched;
+    while (target && !target->isWidgetType())
+        target = target->parent();
+    return target && m_blocked.contains(static_cast<QWidget *>(target)->window());
+}
