@@ -46,6 +46,7 @@ class TestForm1 : public QObject
     QLineEdit *Typed() const { return m_window->AddDialog() ? m_window->AddDialog()->findChild<QLineEdit *>() : nullptr; }
     QString DialogText() const { return Typed() ? Typed()->text() : "(no add dialog)"; }
     Texts Keywords() const { return m_window->Keywords().Texts(); }
+    static void SetPoints(qreal points) { QFont font = QApplication::font(); font.setPointSizeF(points), QApplication::setFont(font); }
     static bool Waiting() { return QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor; }
 
     bool eventFilter(QObject *, QEvent *event) override { return m_paints += event->type() == QEvent::Paint, false; }
@@ -139,7 +140,7 @@ class TestForm1 : public QObject
     }
 
 private slots:
-    void initTestCase() { SaveRecord::SetDestination(QString()); }
+    void initTestCase() { SaveRecord::SetDestination(QString()), SetPoints(Twips::DesignPoints); }
     void cleanup()
     {
         m_window.reset();
@@ -147,6 +148,7 @@ private slots:
         MessageBoxes::TakeShown();
         m_seen.clear();
         m_paints = 0;
+        SetPoints(Twips::DesignPoints);
         qApp->setStyleSheet({});
     }
 
@@ -390,49 +392,95 @@ private slots:
     }
 
     // The design: each control by window/container/name, its caption, and its place in twips in its container;
-    // a window's row gives its client area.
+    // a window's row gives its client area. With a font larger than the design's 9 points, all grows in proportion.
     void controlsAsDesigned_data()
     {
+        QTest::addColumn<qreal>("points");
+        QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("twips");
-        const auto row = [](const char *path, const QString &caption, QRect twips) { QTest::newRow(path) << caption << twips; };
-        row("Form1", "Vantrel 通用防注入过滤器", {0, 0, 6195, 4050});
-        row("Form1/Frame1", "过滤字符", {120, 240, 4575, 3615});
-        row("Form1/Frame1/ListView1", "过滤URL关键字列表", {120, 240, 4335, 3135});
-        row("Form1/Command1", "添加(A)", {4800, 360, 1215, 615});
-        row("Form1/Command2", "删除(&D)", {4800, 1080, 1215, 615});
-        row("Form1/Command4", "恢复默认", {4800, 1800, 1215, 615});
-        row("Form1/Command5", "确定(O)", {4800, 2520, 1215, 615});
-        row("add", "添加URL过滤字符", {0, 0, 4275, 1425});
-        row("add/Frame1", "输入要过滤的字符", {120, 120, 2775, 1095});
-        row("add/Frame1/Text1", "", {120, 360, 2535, 375});
-        row("add/Command1", "确定(&O)", {3120, 120, 975, 495});
-        row("add/Command2", "取消(&C)", {3120, 720, 975, 495});
+        for (const qreal points : {9, 14}) {
+            const auto row = [points](const QString &path, const QString &caption, QRect twips) {
+                QTest::addRow("%s at %g pt", qPrintable(path), points) << points << path << caption << twips;
+            };
+            row("Form1", "Vantrel 通用防注入过滤器", {0, 0, 6195, 4050});
+            row("Form1/Frame1", "过滤字符", {120, 240, 4575, 3615});
+            row("Form1/Frame1/ListView1", "过滤URL关键字列表", {120, 240, 4335, 3135});
+            row("Form1/Command1", "添加(A)", {4800, 360, 1215, 615});
+            row("Form1/Command2", "删除(&D)", {4800, 1080, 1215, 615});
+            row("Form1/Command4", "恢复默认", {4800, 1800, 1215, 615});
+            row("Form1/Command5", "确定(O)", {4800, 2520, 1215, 615});
+            row("add", "添加URL过滤字符", {0, 0, 4275, 1425});
+            row("add/Frame1", "输入要过滤的字符", {120, 120, 2775, 1095});
+            row("add/Frame1/Text1", "", {120, 360, 2535, 375});
+            row("add/Command1", "确定(&O)", {3120, 120, 975, 495});
+            row("add/Command2", "取消(&C)", {3120, 720, 975, 495});
+        }
     }
     void controlsAsDesigned()
     {
+        QFETCH(qreal, points);
+        QFETCH(QString, path);
         QFETCH(QString, caption);
         QFETCH(QRect, twips);
-        const Texts path = QString(QTest::currentDataTag()).split('/');
+        const Texts names = path.split('/');
+        SetPoints(points);
         QVERIFY(Start({}));
         Click("Command1");
-        QWidget *window = path[0] == "add" ? static_cast<QWidget *>(m_window->AddDialog()) : m_window.get();
-        QWidget *control = path.size() == 1 ? window : window->findChild<QWidget *>(path.last());
+        QWidget *window = names[0] == "add" ? static_cast<QWidget *>(m_window->AddDialog()) : m_window.get();
+        QWidget *control = names.size() == 1 ? window : window->findChild<QWidget *>(names.last());
         QVERIFY2(control && control->logicalDpiX() == 96 && control->logicalDpiY() == 96, "missing, or not at 96 DPI");
-        if (path.size() > 1)
-            QCOMPARE(control->parentWidget()->objectName(), path[path.size() - 2]);
-        QCOMPARE(path.size() == 1 ? QRect({}, control->size()) : control->geometry(),
-                 QRect(twips.topLeft() / 15, twips.size() / 15)); // 15 twips to a pixel at 96 DPI
+        if (names.size() > 1)
+            QCOMPARE(control->parentWidget()->objectName(), names[names.size() - 2]);
+        const auto px = [points](int twips) { return qRound(twips * points / 9 / 15); }; // 15 twips to a pixel at 96 DPI
+        QCOMPARE(names.size() == 1 ? QRect({}, control->size()) : control->geometry(),
+                 QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
         const auto *view = qobject_cast<QAbstractItemView *>(control);
-        const char *property = path.size() == 1 ? "windowTitle" : qobject_cast<QGroupBox *>(control) ? "title" : "text";
+        const char *property = names.size() == 1 ? "windowTitle" : qobject_cast<QGroupBox *>(control) ? "title" : "text";
         QCOMPARE(view ? view->model()->headerData(0, Qt::Horizontal).toString() : control->property(property).toString(), caption);
+    }
+
+    // At the design font and at larger ones, no text is cut: a group box's title stands above what it holds, a
+    // caption inside its button with the style's margins, and the text box is as tall as its font needs.
+    void textsFit_data()
+    {
+        QTest::addColumn<qreal>("points");
+        for (const qreal points : {9, 11, 12, 14})
+            QTest::addRow("%g pt", points) << points;
+    }
+    void textsFit()
+    {
+        QFETCH(qreal, points);
+        SetPoints(points);
+        QVERIFY(Start({}));
+        Click("Command1");
+        for (QWidget *window : {static_cast<QWidget *>(m_window.get()), static_cast<QWidget *>(m_window->AddDialog())}) {
+            const QStyle *style = window->style();
+            auto *frame = window->findChild<QGroupBox *>("Frame1");
+            QStyleOptionGroupBox option;
+            option.initFrom(frame);
+            option.text = frame->title();
+            option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+            const QRect title = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+            for (const QWidget *inside : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(title.top() + frame->fontMetrics().height() <= inside->y(), qPrintable(QString("%1's title down to %2, %3 from %4")
+                         .arg(frame->title()).arg(title.top() + frame->fontMetrics().height()).arg(inside->objectName()).arg(inside->y())));
+            const int margins = style->pixelMetric(QStyle::PM_ButtonMargin) + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            for (const QPushButton *button : window->findChildren<QPushButton *>()) {
+                const QSize text = button->fontMetrics().size(Qt::TextShowMnemonic, button->text()) + QSize(margins, margins);
+                QVERIFY2(text.width() <= button->width() && text.height() <= button->height(),
+                         qPrintable(QString("%1 needs %2x%3").arg(button->text()).arg(text.width()).arg(text.height())));
+            }
+        }
+        const QLineEdit *text = Typed();
+        QVERIFY2(text->height() >= text->minimumSizeHint().height(), qPrintable(QString("the text box is %1 high").arg(text->height())));
     }
 
     // To the nearest pixel: the design's multiples of 15 twips leave nothing to round at 96 DPI.
     void twipsRoundToNearest()
     {
         QCOMPARE(Twips::ToPixels(1425, 120), 119); // 118.75
-        QCOMPARE(Twips::ToPixels(4575, 144), 458); // 457.5
+        QCOMPARE(Twips::ToPixels(1425, 144), 143); // 142.5: away from zero, not to the even 142
         QCOMPARE(Twips::ToPixels(7, 96), 0);       // 0.47
     }
 };

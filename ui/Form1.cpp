@@ -78,7 +78,7 @@ Form1::Form1(const Locations &locations)
 
     m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
     ListView1->setModel(&m_keywords);
-    ListView1->horizontalHeader()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
+    ListView1->horizontalHeader()->resizeSection(0, Twips::Width(this, 4440));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::Refused, this,
@@ -144,7 +144,7 @@ QPoint Form1::AddDialogPlace(const QSize &size) const
     QRect buttons;
     for (const QPushButton *button : {Command1, Command2, Command4, Command5})
         buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
-    return PlaceBeside(outer, buttons, framed, screen()->availableGeometry(), Twips::ToPixels(120, logicalDpiX()));
+    return PlaceBeside(outer, buttons, framed, screen()->availableGeometry(), Twips::Width(this, 120));
 }
 
 QPoint Form1::PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen, int gap)
