@@ -362,6 +362,38 @@ private slots:
         QVERIFY2(boxes.size() == 1 + refused && boxes.constLast().second.contains("正在保存这份列表") == refused, qPrintable(boxes.constLast().second));
     }
 
+    // What a screen reader reads: each window as what it is, the list by its heading, a row as the list shows it.
+    void readAloud_data()
+    {
+        QTest::addColumn<QString>("what"); // Form1, add, ListView1, or the list's one row
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        const QString cut(KeywordDelegate::ShownLength + 1, 'x');
+        QTest::newRow("the main window") << "Form1" << "" << int(QAccessible::Window) << Form1::Caption();
+        QTest::newRow("the add dialog") << "add" << "" << int(QAccessible::Dialog) << add::Caption();
+        QTest::newRow("the list") << "ListView1" << "" << int(QAccessible::Table) << "过滤URL关键字列表";
+        for (const auto &[what, keyword, read] : {std::tuple{"a row", QString("select"), QString("select")},
+                                                  {"an ideographic space", QString("a\u3000b"), QString("a‹U+3000›b")},
+                                                  {"a control", QString("a\a"), QString("a‹U+0007›")},
+                                                  {"longer than the list shows", cut, cut.chopped(1) + "…"}})
+            QTest::newRow(what) << "row" << keyword << int(QAccessible::Cell) << read;
+    }
+    void readAloud()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, keyword);
+        QVERIFY(Start({keyword}));
+        Click("Command1");
+        QWidget *widget = what == "Form1" ? m_window.get() : what == "add" ? static_cast<QWidget *>(m_window->AddDialog()) : View();
+        QAccessibleInterface *read = QAccessible::queryAccessibleInterface(widget);
+        if (what == "row")
+            read = read->tableInterface()->cellAt(0, 0);
+        QVERIFY2(read, "nothing to read");
+        QTEST(int(read->role()), "role");
+        QTEST(read->text(QAccessible::Name), "name");
+    }
+
     void changedQuestionNamesTheirEdits()
     {
         const QString text = Form1::ChangedPrompt("/w/inject.txt", {{QStringLiteral("the\uFEFFirs")}, {"a", "b", "c", "d"}});

@@ -10,6 +10,7 @@
 #include "Twips.h"
 #include "add.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -30,10 +31,22 @@ auto CursorWhile(Qt::CursorShape shape)
     return qScopeGuard(&QGuiApplication::restoreOverrideCursor);
 }
 
+// Each window as what it is: a plain widget reads as a mere filler.
+QAccessibleInterface *WindowRole(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Form1"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    if (className == QLatin1String("add"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
+    return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
+    static const bool roles = (QAccessible::installFactory(WindowRole), true);
+    Q_UNUSED(roles);
     std::unique_ptr<Form1> window(new Form1(locations));
     const StoreResult started = window->m_store.StartUp(window->m_keywords);
     if (!started.Done()) {
@@ -76,8 +89,10 @@ Form1::Form1(const Locations &locations)
     Command4->setGeometry(Twips::Rect(this, 4800, 1800, 1215, 615));
     Command5->setGeometry(Twips::Rect(this, 4800, 2520, 1215, 615));
 
-    m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
+    const QString heading = QStringLiteral("过滤URL关键字列表");
+    m_keywords.setHeaderData(0, Qt::Horizontal, heading);
     ListView1->setModel(&m_keywords);
+    ListView1->setAccessibleName(heading);
     ListView1->horizontalHeader()->resizeSection(0, Twips::Width(this, 4440));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "KeywordList.h"
 #include "KeywordMerge.h"
 #include "KeywordStore.h"
+#include "ShownKeywordList.h"
 #include "add.h"
 
 #include <QPointer>
@@ -60,7 +60,7 @@ private:
     QPushButton *Command4;
     QPushButton *Command5;
     KeywordStore m_store;
-    KeywordList m_keywords;
+    ShownKeywordList m_keywords;
     QPointer<add> m_add;
     bool m_saving = false;
     bool m_closeWhenSaved = false;
