@@ -394,6 +394,76 @@ private slots:
         QTEST(read->text(QAccessible::Name), "name");
     }
 
+    // A keyword the view cuts has the whole of it in a tooltip, as the list shows it, and as plain text; the tooltip
+    // is cut in turn. "out of sight" ends in the column's part that the view hides.
+    void cutKeywordsInFull_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("tip"); // none when empty
+        const QString longer(KeywordDelegate::ShownLength + 10, 'x'), longest(KeywordDelegate::TipLength + 1, 'y');
+        QTest::newRow("fits") << "select" << "";
+        QTest::newRow("out of sight") << "" << "";
+        QTest::newRow("longer than the list shows") << longer << longer;
+        QTest::newRow("longer than a tooltip shows") << longest << longest.chopped(1) + "…";
+        QTest::newRow("marks and markup") << QString(60, 'x') + "\u3000<b>x</b><img src=f>" << QString(60, 'x') + "‹U+3000›<b>x</b><img src=f>";
+    }
+    void cutKeywordsInFull()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(QString, tip);
+        QVERIFY(Start({keyword}));
+        if (keyword.isEmpty()) { // the row's text as wide as the view and half the part out of sight
+            const int margin = View()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, View()) + 1;
+            const int width = (View()->viewport()->width() + View()->visualRect(Row(0)).width()) / 2 - 2 * margin;
+            while (View()->fontMetrics().horizontalAdvance(keyword + 'x') <= width)
+                keyword += 'x';
+            tip = keyword;
+            QVERIFY2(View()->fontMetrics().horizontalAdvance(keyword) > View()->viewport()->width() - 2 * margin, "the view hides no part of the column");
+            m_window->Keywords().Clear(), m_window->Keywords().Append(keyword);
+        }
+        QHelpEvent hover(QEvent::ToolTip, View()->visualRect(Row(0)).center(), View()->viewport()->mapToGlobal(View()->visualRect(Row(0)).center()));
+        QApplication::sendEvent(View()->viewport(), &hover);
+        const QLabel *label = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == "qtooltip_label" && top->isVisible())
+                label = qobject_cast<QLabel *>(top);
+        QTextDocument shown;
+        shown.setHtml(label ? label->text() : QString());
+        QCOMPARE(shown.toPlainText(), tip);
+        QToolTip::hideText();
+    }
+
+    // The "…" of a keyword wider than the view shows where the view ends, not in the column's part it hides.
+    void cutWhereSeen()
+    {
+        QVERIFY(Start({QString(300, '_')}));
+        const QImage image = View()->viewport()->grab().toImage();
+        const QRect row = View()->visualRect(Row(0));
+        const auto ink = [&](int from, int to) {
+            for (int x = from; x <= to; ++x)
+                for (int y = row.top(); y <= row.bottom(); ++y)
+                    if (qGray(image.pixel(x, y)) < 128)
+                        return true;
+            return false;
+        };
+        const int edge = image.width() - 1;
+        QVERIFY2(!ink(edge - 1, edge), "the keyword runs on out of sight");
+        QVERIFY2(ink(edge - 20, edge - 2), "nothing near the view's edge");
+    }
+
+    // Tabbing into a list with nothing picked makes row 1 the current row, which Delete leaves alone: it is outlined,
+    // not filled as a picked row is.
+    void onlyPickedRowsLookPicked()
+    {
+        QVERIFY(Start({"a", "a"}));
+        for (int tab = 0; tab < 4; ++tab)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY2(View()->hasFocus() && View()->currentIndex() == Row(0) && View()->selectionModel()->selectedRows().isEmpty(), "not in the list, nothing picked");
+        const QImage image = View()->viewport()->grab().toImage();
+        const auto inside = [&](int row) { return image.copy(View()->visualRect(Row(row)).intersected(image.rect()).adjusted(2, 2, -2, -2)); };
+        QVERIFY2(inside(0) == inside(1), "the current row filled as if picked");
+    }
+
     void changedQuestionNamesTheirEdits()
     {
         const QString text = Form1::ChangedPrompt("/w/inject.txt", {{QStringLiteral("the\uFEFFirs")}, {"a", "b", "c", "d"}});
