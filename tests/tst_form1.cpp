@@ -421,6 +421,8 @@ private slots:
         QFETCH(QString, tip);
         QVERIFY(Start({keyword}));
         if (keyword.isEmpty()) { // the row's text as wide as the view and half the part out of sight
+            if (QFontDatabase::families().isEmpty())
+                QSKIP("no font here to measure text with");
             const int margin = View()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, View()) + 1;
             const int width = (View()->viewport()->width() + View()->visualRect(Row(0)).width()) / 2 - 2 * margin;
             while (View()->fontMetrics().horizontalAdvance(keyword + 'x') <= width)
@@ -560,6 +562,8 @@ private slots:
     }
     void textsFit()
     {
+        if (QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty())
+            QSKIP("no font here writes the captions");
         QFETCH(qreal, points);
         SetPoints(points);
         QVERIFY(Start({}));

@@ -3,6 +3,7 @@
 #include "MessageBoxes.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
 
@@ -64,20 +65,20 @@ SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const 
         return !m_cancelled;
     };
     SaveResult result;
-    bool ended = false;
     const std::unique_ptr<QThread> saving(QThread::create([&] {
         result = store.SaveAndPublish(keywords, ask ? askHere : ChangedQuestion(), waiting);
     }));
-    connect(saving.get(), &QThread::finished, this, [&ended] { ended = true; });
+    QEventLoop loop;
+    connect(saving.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
 
     m_blocked = QApplication::topLevelWidgets();
     qApp->installEventFilter(this);
     saving->start();
-    // Not a QEventLoop: the program's quitting ends every event loop, and
-    // the save must still end before this returns.
-    while (!ended)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    saving->wait();
+    loop.exec();
+    // The program's quitting ends every event loop at once; the save, and
+    // any question it asks meanwhile, still end before this returns.
+    while (!saving->wait(QDeadlineTimer(10)))
+        QCoreApplication::processEvents();
     qApp->removeEventFilter(this);
     m_note.reset();
     NoteGone();
