@@ -47,8 +47,9 @@ ended() {
     [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
 }
 
-# window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting
-# for it ($WAIT_TENTHS tenths of a second, 200 unless set).
+# window TITLE [OTHER_THAN]: the id of a shown window of that title, not one
+# of the ids (one a line) in OTHER_THAN, waiting for it ($WAIT_TENTHS tenths
+# of a second, 200 unless set).
 window() {
     for _ in $(seq "${WAIT_TENTHS:-200}"); do
         w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1) || true
@@ -59,8 +60,9 @@ window() {
 }
 gone() { for _ in $(seq 100); do xdotool search --onlyvisible --name . | grep -qx "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
 
-# The main window's buttons, at their centres in its client area: click "$MAIN" $SAVE_BUTTON.
-ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188"
+# The main window's buttons, at their centres in its client area, and the
+# row at the top of its list: click "$MAIN" $SAVE_BUTTON.
+ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188" TOP_ROW="100 62"
 
 # Real input, into a window given by its id; click takes a point of its client area.
 keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }
