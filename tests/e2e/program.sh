@@ -114,16 +114,3 @@ close_window "$MAIN"
 close_window "$DIALOG"
 ended 0
 
-# Closed while it saves, the window goes once the list is saved.
-started $DIR/vantrel-filter
-MAIN=$(window "$CAPTION")
-click "$MAIN" $ADD_BUTTON
-add_keyword closing alt+o
-"$HOLDER" --hold-lock $WORKING 1500 >"$OUT/holder" &
-await grep -q locked "$OUT/holder" || fail "the other save took no lock"
-save Return
-wmctrl -i -c "$MAIN"
-sleep 0.3
-xdotool search --onlyvisible --name "^$CAPTION\$" | grep -qx "$MAIN" || fail "the window closed before the list was saved"
-ended 0
-saved "'" "*" % and exec insert select delete updata count chr theirs mine later closing
