@@ -22,6 +22,25 @@ QRect InSight(const QStyleOptionViewItem &option)
     return rect;
 }
 
+// A tooltip breaks lines only at spaces, and a keyword seldom has any: the
+// text as plain text in lines of its own, never breaking a mark or a
+// surrogate pair, its spaces kept.
+QString TipHtml(const QString &shown)
+{
+    constexpr qsizetype LineLength = 80;
+    QStringList lines{QString()};
+    bool inMark = false;
+    for (const QChar c : shown) {
+        lines.last() += c;
+        inMark = c == u'‹' || (inMark && c != u'›');
+        if (lines.last().size() >= LineLength && !inMark && !c.isHighSurrogate())
+            lines << QString();
+    }
+    for (QString &line : lines)
+        line = line.toHtmlEscaped();
+    return QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(lines.join(QStringLiteral("<br>")));
+}
+
 } // namespace
 
 QString KeywordDelegate::displayText(const QVariant &value, const QLocale &locale) const
@@ -70,10 +89,7 @@ bool KeywordDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
         QToolTip::hideText();
         return true;
     }
-    // As plain text, wrapped anywhere, spaces kept.
-    const QString whole = KeywordDisplay::Shown(index.data(Qt::EditRole).toString(), TipLength);
-    QToolTip::showText(event->globalPos(),
-                       QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(whole.toHtmlEscaped()),
+    QToolTip::showText(event->globalPos(), TipHtml(KeywordDisplay::Shown(index.data(Qt::EditRole).toString(), TipLength)),
                        view->viewport(), option.rect);
     return true;
 }
