@@ -149,6 +149,7 @@ private slots:
         m_seen.clear();
         m_paints = 0;
         SetPoints(Twips::DesignPoints);
+        QToolTip::hideText();
         qApp->setStyleSheet({});
     }
 
@@ -418,8 +419,9 @@ private slots:
         QTextDocument shown;
         shown.setHtml(label ? label->text() : QString());
         QCOMPARE(shown.toPlainText().remove('\n'), tip); // in lines
+        if (label && QFontDatabase::families().isEmpty())
+            QSKIP("no font here to measure the tooltip with");
         QVERIFY2(!label || label->width() <= label->screen()->geometry().width(), "a tooltip wider than the screen");
-        QToolTip::hideText();
     }
 
     // The "…" of a keyword wider than the view shows where the view ends, not in the column's part it hides.
