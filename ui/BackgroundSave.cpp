@@ -17,6 +17,15 @@ namespace {
 // How long a save waits for another before the note tells of it: a save
 // that finds the lock free never shows it.
 constexpr auto NoteAfter = 500ms;
+// How long after the last word of the wait (one every 50 ms) the save is
+// taken to have moved on, with the lock or without.
+constexpr auto WaitOver = 200ms;
+
+QString WaitText(const QString &holder)
+{
+    return QStringLiteral("正在等待%1完成保存…\n\n最多等待 %2 秒。按“取消”不再等待，什么都不保存，你的修改仍在窗口中。")
+        .arg(holder, QString::number(SaveWait.count()));
+}
 
 bool IsInput(QEvent::Type type)
 {
@@ -47,6 +56,9 @@ bool IsInput(QEvent::Type type)
 BackgroundSave::BackgroundSave(QWidget *window)
     : m_window(window)
 {
+    m_waitOver.setSingleShot(true);
+    m_waitOver.setInterval(WaitOver);
+    connect(&m_waitOver, &QTimer::timeout, this, [this] { ShowNote(false); });
 }
 
 BackgroundSave::~BackgroundSave() = default;
@@ -57,7 +69,7 @@ SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const 
     // painted meanwhile.
     const ChangedQuestion askHere = [this, &ask](const QString &path, const KeywordMerge::Changes &theirs) {
         OnChange answer = OnChange::Cancel;
-        QMetaObject::invokeMethod(this, [&] { answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, [&] { ShowNote(false), answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
         return answer;
     };
     const WaitingNotice waiting = [this](const QString &holder) {
@@ -80,15 +92,8 @@ SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const 
     while (!saving->wait(QDeadlineTimer(10)))
         QCoreApplication::processEvents();
     qApp->removeEventFilter(this);
-    m_note.reset();
-    NoteGone();
+    ShowNote(false);
     return result;
-}
-
-QString BackgroundSave::WaitText(const QString &holder)
-{
-    return QStringLiteral("正在等待%1完成保存…\n\n最多等待 %2 秒。按“取消”不再等待，什么都不保存，你的修改仍在窗口中。")
-        .arg(holder, QString::number(SaveWait.count()));
 }
 
 void BackgroundSave::Waiting(const QString &holder)
@@ -97,26 +102,32 @@ void BackgroundSave::Waiting(const QString &holder)
         return;
     if (!m_waiting.isValid())
         m_waiting.start();
-    if (m_note) {
-        if (const QString text = WaitText(holder); m_note->text() != text)
-            m_note->setText(text);
-        return;
+    m_waitOver.start();
+    if (!m_note) {
+        if (std::chrono::milliseconds(m_waiting.elapsed()) < NoteAfter)
+            return;
+        m_note = MessageBoxes::Note(m_window, m_window->windowTitle(), WaitText(holder), QStringLiteral("取消"), [this] {
+            m_cancelled = true;
+            ShowNote(false);
+        });
+    } else if (const QString text = WaitText(holder); m_note->text() != text) {
+        m_note->setText(text);
     }
-    if (std::chrono::milliseconds(m_waiting.elapsed()) < NoteAfter)
-        return;
-    m_note = MessageBoxes::Note(m_window, m_window->windowTitle(), WaitText(holder), QStringLiteral("取消"), [this] {
-        m_cancelled = true;
-        NoteGone();
-    });
-    // Not the wait cursor over a button that can be pressed.
-    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-    m_noteUp = true;
+    ShowNote(true);
 }
 
-void BackgroundSave::NoteGone()
+// Up only while the save waits for another, not while it asks or writes.
+void BackgroundSave::ShowNote(bool shown)
 {
-    if (std::exchange(m_noteUp, false))
+    if (!m_note || shown == m_noteUp)
+        return;
+    m_note->setVisible(shown);
+    // Not the wait cursor over a button that can be pressed.
+    if (shown)
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    else
         QGuiApplication::restoreOverrideCursor();
+    m_noteUp = shown;
 }
 
 bool BackgroundSave::eventFilter(QObject *watched, QEvent *event)

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 #include <QWidgetList>
 
 #include <atomic>
@@ -17,8 +18,8 @@ class QMessageBox;
 // returns when the save has ended, and meanwhile no input reaches the windows
 // that were open when it began: a click there could change the list being
 // saved. The question about someone else's changes is asked on this thread.
-// Once the save has waited half a second for another save, a note says whose,
-// and its 取消 ends the wait with nothing written.
+// Once the save has waited half a second for another save, a note says whose
+// until the wait is over, and its 取消 ends the wait with nothing written.
 class BackgroundSave : public QObject
 {
     Q_OBJECT
@@ -30,20 +31,18 @@ public:
 
     SaveResult Run(KeywordStore &store, QStringList keywords, const ChangedQuestion &ask);
 
-    // The note's text, for the holder as the store names it.
-    static QString WaitText(const QString &holder);
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Waiting(const QString &holder);
-    void NoteGone();
+    void ShowNote(bool shown);
 
     QWidget *m_window;
     QWidgetList m_blocked;
     std::atomic_bool m_cancelled = false;
     QElapsedTimer m_waiting;
+    QTimer m_waitOver;
     std::unique_ptr<QMessageBox> m_note;
     bool m_noteUp = false;
 };
