@@ -3,10 +3,11 @@
 #include <QString>
 
 // A keyword as the user sees it, in the list, its tooltip and every message:
-// each character that shows as nothing or as another (HiddenCharacters) is
-// marked with its code in single guillemets, "‹U+FEFF›", which GBK cannot
-// encode, so that no keyword holds the marks themselves; a long keyword is
-// cut after a number of characters, never inside one, and ends in "…".
+// each character that shows as nothing (HiddenCharacters) or passes for
+// another (LookAlike) is marked with its code in single guillemets,
+// "‹U+FEFF›", which GBK cannot encode, so that no keyword holds the marks
+// themselves; a long keyword is cut after a number of characters, never
+// inside one, and ends in "…".
 class KeywordDisplay
 {
 public:

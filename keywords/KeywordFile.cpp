@@ -85,6 +85,7 @@ QString KeywordFile::FaultText(Fault fault)
     case Fault::None:
     case Fault::Utf8:
     case Fault::NotGbk:
+    case Fault::TooMany:
         break;
     }
     return {};
@@ -93,6 +94,14 @@ QString KeywordFile::FaultText(Fault fault)
 KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
 {
     Decoded result;
+    // Counted before anything is made of them.
+    qsizetype lines = 0;
+    ForEachLine(QByteArrayView(bytes), [&](QByteArrayView) { ++lines; });
+    if (lines > MaxKeywords) {
+        result.fault = Fault::TooMany;
+        result.line = lines;
+        return result;
+    }
     if (IsUtf8WithMark(bytes)) {
         result.fault = Fault::Utf8;
         result.line = 1;
@@ -119,6 +128,11 @@ KeywordFile::Decoded KeywordFile::Decode(const QByteArray &bytes)
 KeywordFile::Encoded KeywordFile::Encode(const QStringList &keywords)
 {
     Encoded result;
+    if (keywords.size() > MaxKeywords) {
+        result.fault = Fault::TooMany;
+        result.position = keywords.size();
+        return result;
+    }
     for (qsizetype i = 0; i < keywords.size(); ++i) {
         result.fault = ForbiddenCharacter(keywords.at(i));
         if (result.fault != Fault::None) {

@@ -45,6 +45,9 @@ struct SaveResult : StoreResult
     // The keywords written, when they are not the ones given: the merge of
     // someone else's changes and the caller's.
     std::optional<QStringList> merged;
+    // What the user should know of a save that went through: the filter's
+    // folder lets others than those who may save write there.
+    QString warning;
 };
 
 // The keyword file in its two copies at fixed locations: the working copy,

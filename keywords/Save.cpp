@@ -22,6 +22,22 @@ QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Er
         .arg(what, path, e.path, SystemReason(e.code));
 }
 
+// What keeps someone else's working copy from being merged, and what to do.
+QString Unmergeable(const KeywordFile::Decoded &theirs)
+{
+    switch (theirs.fault) {
+    case KeywordFile::Fault::Utf8:
+        return QStringLiteral("它是 UTF-8 编码，无法与你的修改合并。请把它改为 GBK 编码，或把它移走，再保存");
+    case KeywordFile::Fault::TooMany:
+        return QStringLiteral("它有 %1 个关键字（行），超过了本程序的上限 %2 个，无法与你的修改合并。"
+                              "请删去其中多余的行（例如大量空行），或把它移走，再保存")
+            .arg(QString::number(theirs.line), QString::number(KeywordFile::MaxKeywords));
+    default:
+        return QStringLiteral("它的第 %1 行不是有效的 GBK 编码文本，无法与你的修改合并。请把它改为 GBK 编码，或把它移走，再保存")
+            .arg(theirs.line);
+    }
+}
+
 // The working copy as it is now; a missing one holds nothing to lose.
 bool ReadNow(const SafeFile &file, QByteArray *bytes, bool *exists, SafeFile::Error *failure)
 {
@@ -99,6 +115,11 @@ bool Save::Cancel()
 bool Save::Encode(const QStringList &keywords, bool merged)
 {
     KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
+    if (encoded.fault == KeywordFile::Fault::TooMany)
+        return Fail((merged ? QStringLiteral("与工作副本 %1 中别人的改动合并后，").arg(m_at.workingCopy) : QString())
+                    + QStringLiteral("列表有 %1 个关键字，超过了本程序的上限 %2 个，无法保存。请删去一些关键字后再保存。")
+                          .arg(QString::number(encoded.position), QString::number(KeywordFile::MaxKeywords))
+                    + NothingChanged);
     if (encoded.fault != KeywordFile::Fault::None) {
         const QString keyword = QStringLiteral("第 %1 个关键字 %2 %3")
                                     .arg(QString::number(encoded.position),
@@ -171,12 +192,7 @@ bool Save::Reconcile()
     if (m_exists && m_found != seen) {
         KeywordFile::Decoded theirs = KeywordFile::Decode(m_found);
         if (theirs.fault != KeywordFile::Fault::None)
-            return Fail(QStringLiteral("工作副本 %1 在你打开之后被改动过，而且%2，无法与你的修改合并。"
-                                       "请把它改为 GBK 编码，或把它移走，再保存。")
-                            .arg(m_at.workingCopy,
-                                 theirs.fault == KeywordFile::Fault::Utf8
-                                     ? QStringLiteral("它是 UTF-8 编码")
-                                     : QStringLiteral("它的第 %1 行不是有效的 GBK 编码文本").arg(theirs.line))
+            return Fail(QStringLiteral("工作副本 %1 在你打开之后被改动过，而且%2。").arg(m_at.workingCopy, Unmergeable(theirs))
                         + NothingChanged);
         const KeywordMerge::Changes changes = KeywordMerge::Compare(base, theirs.keywords);
         if (!changes.IsEmpty()) {
@@ -226,7 +242,7 @@ Save::Written Save::WriteWorkingCopy()
         return ReadNow(m_working, &now, &exists, &ignored) && exists == m_exists && now == m_found;
     };
     SafeFile::Error failure;
-    if (m_working.Replace(m_bytes, &failure, unchanged)) {
+    if (m_working.Replace(m_bytes, &failure, unchanged, SaveWait)) {
         Saved();
         return Written::Done;
     }
@@ -246,6 +262,7 @@ Save::Written Save::WriteWorkingCopy()
 void Save::Saved()
 {
     m_record.workingWritten = true;
+    m_record.workingTightened = m_working.Tightened();
     m_store.m_seen = m_bytes;
     if (m_merged)
         m_result.merged = m_texts;
@@ -254,13 +271,16 @@ void Save::Saved()
 // The very bytes of the working copy, never before it is saved.
 Save::Published Save::Publish()
 {
-    if (m_publishable && m_published.Replace(m_bytes, &m_publishFailure)) {
-        m_record.publishedWritten = true;
-        return Published::Whole;
-    }
-    if (!m_publishable || m_publishFailure.step != Step::Confirm)
+    SafeFile::Error open;
+    if (m_publishable && m_published.FolderOpenToOthers(&open))
+        m_result.warning = QStringLiteral("注意：") + SafeFile::Explain(open) + u'。';
+    const bool replaced = m_publishable && m_published.Replace(m_bytes, &m_publishFailure, {}, SaveWait);
+    if (!replaced && (!m_publishable || m_publishFailure.step != Step::Confirm))
         return Published::Refused;
     m_record.publishedWritten = true;
+    m_record.publishedTightened = m_published.Tightened();
+    if (replaced)
+        return Published::Whole;
     m_unconfirmed += Unconfirmed(QStringLiteral("发布副本"), m_at.publishedCopy, m_publishFailure);
     return Published::Unconfirmed;
 }

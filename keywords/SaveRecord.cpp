@@ -1,6 +1,7 @@
 #include "SaveRecord.h"
 
 #include "HiddenCharacters.h"
+#include "LookAlike.h"
 
 namespace {
 
@@ -29,24 +30,34 @@ qsizetype Utf8Size(QStringView text)
 
 // The text in quotes, on one line whatever it holds, in at most maxBytes of
 // UTF-8 with the quotes: a quote or backslash after a backslash, a control
-// as "\x" and two hex digits, and any other character that shows as nothing
-// or as another as "\u" and four (beyond the first plane "\U" and eight);
-// cut with "…" where the whole would not fit.
-QString Quoted(QStringView text, qsizetype maxBytes)
+// as "\x" and two hex digits, and any other character that shows as nothing,
+// or in a keyword passes for another (LookAlikes: curly quotes among them,
+// which would seem to end the value), as "\u" and four (beyond the first
+// plane "\U" and eight); cut with "…" where the whole would not fit. The
+// program's own messages quote keywords with their look-alikes marked.
+enum class Text { Keyword, Message };
+QString Quoted(QStringView text, qsizetype maxBytes, Text kind = Text::Message)
 {
     const qsizetype cutEnd = Utf8Size(u'…') + 1;
+    // Each character takes a byte at least: what lies beyond is cut anyway.
+    const QList<qsizetype> alike =
+            kind == Text::Keyword ? LookAlikes(text.first(qMin(text.size(), maxBytes))) : QList<qsizetype>();
+    auto nextAlike = alike.cbegin();
     QString quoted = QStringLiteral("\"");
     qsizetype bytes = 1, cut = -1;
     for (qsizetype i = 0; i < text.size();) {
         const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
         const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
         const qsizetype units = pair ? 2 : 1;
+        const bool looksAlike = nextAlike != alike.cend() && *nextAlike == i;
+        if (looksAlike)
+            ++nextAlike;
         QString piece;
         if (c == u'"' || c == u'\\')
             piece = u'\\' + text.sliced(i, 1).toString();
         else if (c < 0x20 || c == 0x7f)
             piece = QStringLiteral("\\x%1").arg(uint(c), 2, 16, QChar(u'0'));
-        else if (IsHidden(c))
+        else if (IsHidden(c) || looksAlike)
             piece = c > 0xffff ? QStringLiteral("\\U%1").arg(uint(c), 8, 16, QChar(u'0'))
                                : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QChar(u'0'));
         else
@@ -68,13 +79,18 @@ QString Quoted(QStringView text, qsizetype maxBytes)
 QString SaveRecord::Line() const
 {
     constexpr qsizetype Path = 700, Reason = 1400, Keyword = 300, More = 16; // " (NNNNNNNN more)"
-    QStringList wrote;
-    if (workingWritten)
-        wrote << QStringLiteral("working");
-    if (publishedWritten)
-        wrote << QStringLiteral("published");
+    const auto copies = [](bool working, bool published) {
+        QStringList names;
+        if (working)
+            names << QStringLiteral("working");
+        if (published)
+            names << QStringLiteral("published");
+        return names.isEmpty() ? QStringLiteral("none") : names.join(u',');
+    };
     QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(Word(result)),
-                                                            wrote.isEmpty() ? QStringLiteral("none") : wrote.join(u','));
+                                                            copies(workingWritten, publishedWritten));
+    if (workingTightened || publishedTightened)
+        line += QStringLiteral(" tightened=") + copies(workingTightened, publishedTightened);
     if (counted)
         line += QStringLiteral(" added=%1 removed=%2").arg(changes.added.size()).arg(changes.removed.size());
     line += QStringLiteral(" working=") + Quoted(workingPath, Path) + QStringLiteral(" published=")
@@ -90,7 +106,7 @@ QString SaveRecord::Line() const
     qsizetype listed = 0;
     for (const auto &[sign, keywords] : {std::pair(u'+', &changes.added), std::pair(u'-', &changes.removed)}) {
         for (const QString &keyword : *keywords) {
-            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword);
+            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword, Text::Keyword);
             const qsizetype itemBytes = Utf8Size(item);
             if (bytes + itemBytes + (listed + 1 < all ? More : 0) > MaxLine)
                 break;

@@ -1,10 +1,13 @@
 #!/bin/sh
-# Builds Qt for Windows (mingw-w64) from Debian's own qt6-base source, the
+# Makes Qt for Windows (mingw-w64) from Debian's own qt6-base source, the
 # same version as the host's Qt, whose moc, rcc and uic the cross build uses.
 # Installs it into a cache folder outside the repository ($VANTREL_WINQT, by
-# default ~/.cache/vantrel-filter/qt-VERSION-mingw) and records a stamp; with
-# the stamp in place a second run does nothing. Takes about an hour on two
-# cores. Prints the cache folder on its last line.
+# default ~/.cache/vantrel-filter/qt-VERSION-mingw) and records a stamp of the
+# version and options; with that stamp in place a second run does nothing.
+# When the project's shared folder beside the clone holds a ready-made copy
+# (../shared/windows-qt/qt-VERSION-mingw.tar.xz) with the same stamp, unpacks
+# it (seconds); otherwise says why not and builds (about an hour on two
+# cores). Prints the cache folder on its last line.
 set -eu
 cd "$(dirname "$0")/.."
 # The host's Qt tools first: the cross build runs them, and its version is
@@ -13,13 +16,39 @@ scripts/setup.sh
 . scripts/windows-env.sh
 
 options="shared;no-icu;windows-gl-guard;optimize_size;tabletevent=OFF;sql,network,dbus,printsupport,opengl,xml,concurrent=OFF"
+wanted="$QT_DEB_VERSION $options"
 stamp="$VANTREL_WINQT/vantrel-stamp"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$QT_DEB_VERSION $options" ]; then
-    echo "$VANTREL_WINQT"
-    exit 0
+if [ -f "$stamp" ]; then
+    [ "$(cat "$stamp")" != "$wanted" ] || { echo "$VANTREL_WINQT"; exit 0; }
+    echo "Windows Qt: $VANTREL_WINQT was made for \"$(cat "$stamp")\", not \"$wanted\"; making it again."
 fi
 
+# The toolchain, and xz for the ready-made copy.
 scripts/windows-setup.sh
+
+# The ready-made copy: its stamp read on its own, then the whole unpacked
+# beside the cache and renamed into place, so that an interrupted unpack
+# never leaves a cache with a stamp.
+archive="../shared/windows-qt/$WINQT_NAME.tar.xz"
+if [ -f "$archive" ]; then
+    made=$(tar -xJOf "$archive" "$WINQT_NAME/vantrel-stamp" 2>/dev/null) || made="(no stamp that tar can read)"
+    if [ "$made" = "$wanted" ]; then
+        echo "Windows Qt: unpacking $archive into $VANTREL_WINQT."
+        mkdir -p "$(dirname "$VANTREL_WINQT")"
+        unpack=$(mktemp -d "$(dirname "$VANTREL_WINQT")/.$WINQT_NAME.XXXXXX")
+        trap 'rm -rf "$unpack"' EXIT
+        trap 'exit 1' INT TERM HUP
+        tar -xJf "$archive" -C "$unpack" --no-same-owner "$WINQT_NAME"
+        rm -rf "$VANTREL_WINQT"
+        mv -T "$unpack/$WINQT_NAME" "$VANTREL_WINQT"
+        echo "$VANTREL_WINQT"
+        exit 0
+    fi
+    echo "Windows Qt: $archive was made for \"$made\", not \"$wanted\": building it here instead (about an hour on two cores)."
+else
+    echo "Windows Qt: no ready-made copy at $archive: building it here (about an hour on two cores)."
+fi
+
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
@@ -55,6 +84,6 @@ cmake -S "$work/src" -B "$work/build" -G Ninja \
 cmake --build "$work/build"
 rm -rf "$VANTREL_WINQT"
 cmake --install "$work/build" >/dev/null
-echo "$QT_DEB_VERSION $options" > "$stamp"
+echo "$wanted" > "$stamp"
 rm -rf "$work"
 echo "$VANTREL_WINQT"

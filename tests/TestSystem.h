@@ -13,6 +13,7 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <grp.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -36,7 +37,7 @@
 const QByteArray Old = "old\r\n"; // what each file holds before a test changes it
 
 // Users and groups, which rows name on every platform and only POSIX runs.
-constexpr int Member = 4001, Outsider = 4003, Group = 4000, WebServer = 33;
+constexpr int Member = 4001, OtherMember = 4002, Outsider = 4003, Group = 4000, WebServer = 33;
 
 // Whether a step of a test's set-up was done; if not, failed tells what and why.
 inline bool Done(bool done, const QString &what, QString *failed)
@@ -68,6 +69,27 @@ inline bool PrivateRoot()
     return Done(::chown(name, user, group) == 0 && ::chmod(name, mode) == 0,
                 QStringLiteral("give %1 to %2:%3 as %4").arg(path).arg(user).arg(group).arg(mode, 0, 8), failed);
 }
+
+// The test's effective user for a scope: a member of the group also holds
+// it, anyone else only their own. Root again at its end.
+class AsUser
+{
+public:
+    explicit AsUser(uid_t user)
+    {
+        const gid_t groups[] = {gid_t(user), gid_t(Group)};
+        const int count = user == Member || user == OtherMember ? 2 : 1;
+        ok = ::setgroups(count, groups) == 0 && ::setegid(user) == 0 && ::seteuid(user) == 0;
+    }
+    ~AsUser()
+    {
+        if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(0, nullptr) != 0)
+            qFatal("cannot become root again");
+    }
+    AsUser(const AsUser &) = delete;
+    AsUser &operator=(const AsUser &) = delete;
+    bool ok = false;
+};
 
 // Moves what is at path to real and puts there a link to it owned by owner.
 [[nodiscard]] inline bool LinkAside(const QString &path, const QString &real, uid_t owner, QString *failed)

@@ -22,6 +22,10 @@ private slots:
         QTest::newRow("a pair of surrogates is one character, never split") << QStringLiteral("a😀b") << 2 << "a😀…";
         QTest::newRow("a hidden one beyond the first plane") << QStringLiteral("a\U000E0001") << 100 << "a‹U+E0001›";
         QTest::newRow("exactly as long: no cut") << "abc" << 3 << "abc";
+        // Swapped for look-alikes, "select" and "exec" must not show as themselves.
+        QTest::newRow("a Cyrillic е among Latin letters") << QStringLiteral("s\u0435lect") << 100 << "s‹U+0435›lect";
+        QTest::newRow("all Cyrillic") << QStringLiteral("\u0435\u0445\u0435\u0441") << 100 << "‹U+0435›‹U+0445›‹U+0435›‹U+0441›";
+        QTest::newRow("Chinese with its own punctuation, unchanged") << "管理员（一），删除" << 100 << "管理员（一），删除";
     }
 
     void shown()

@@ -45,6 +45,17 @@ private slots:
         QTest::newRow("a lead byte at the very end") << QByteArray("ab\x81") << Fault::NotGbk << qsizetype(1);
         QTest::newRow("UTF-8 with its mark") << QByteArray("\xEF\xBB\xBFselect\r\n") << Fault::Utf8 << qsizetype(1);
         QTest::newRow("the UTF-8 mark, then not GBK") << QByteArray("\xEF\xBB\xBFok\r\n\x81\r\n") << Fault::NotGbk << qsizetype(2);
+        const qsizetype limit = KeywordFile::MaxKeywords;
+        QTest::newRow("more keywords than the limit, all empty") << QByteArray(limit + 1, '\n') << Fault::TooMany << limit + 1;
+        QTest::newRow("the limit ended by CR LF, and a last line without an end")
+            << QByteArray("\r\n").repeated(limit) + "x" << Fault::TooMany << limit + 1;
+    }
+
+    void readsUpToTheLimit()
+    {
+        const KeywordFile::Decoded decoded = KeywordFile::Decode(QByteArray("\r\n").repeated(KeywordFile::MaxKeywords));
+        QVERIFY2(decoded.fault == Fault::None && decoded.keywords.size() == KeywordFile::MaxKeywords,
+                 qPrintable(QString::number(decoded.keywords.size())));
     }
 
     void refusesBytesThatAreNotGbk()

@@ -14,7 +14,7 @@ private slots:
         QTest::addColumn<QStringList>("mine");
         QTest::addColumn<QStringList>("merged");
         const QStringList abc{"a", "b", "c"};
-        QTest::newRow("both added, in order") << abc << QStringList{"a", "b", "c", "t"} << QStringList{"a", "b", "c", "m", "n"} << QStringList{"a", "b", "c", "t", "m", "n"};
+        QTest::newRow("both added, mine last in the order I added them") << abc << QStringList{"a", "b", "c", "t"} << QStringList{"a", "b", "c", "n", "m"} << QStringList{"a", "b", "c", "t", "n", "m"};
         QTest::newRow("both added the same: once") << abc << QStringList{"a", "b", "c", "x"} << QStringList{"a", "b", "c", "x"} << QStringList{"a", "b", "c", "x"};
         QTest::newRow("they deleted, I kept") << abc << QStringList{"a", "c"} << abc << QStringList{"a", "c"};
         QTest::newRow("they deleted, I added again") << abc << QStringList{"a", "c"} << QStringList{"a", "b", "c", "b"} << QStringList{"a", "c", "b"};

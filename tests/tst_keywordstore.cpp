@@ -22,12 +22,18 @@
 
 // The one failure no file system here makes on demand: a folder's sync.
 static bool failFolderSync = false;
+// When set, called as each new file is synced, just before the save's last
+// look at the working copy.
+static std::function<void()> *atFileSync = nullptr;
 extern "C" int fsync(int fd)
 {
     struct stat st;
     if (failFolderSync && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
         return errno = EIO, -1;
-    return int(::syscall(SYS_fsync, fd));
+    const int synced = int(::syscall(SYS_fsync, fd));
+    if (atFileSync && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        (*atFileSync)();
+    return synced;
 }
 
 // When set, called as each new file is about to take its name.
@@ -40,14 +46,19 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
 }
 #endif
 
-// What stands in the way of a save or of the start-up. Held: open in a reader
-// that does not share deleting. Unsynced: folders' syncs fail. From ReadOnly
-// on, only root may put them there.
-enum class Obstacle { None, Keyword, File, Folder, Missing, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link };
+// What stands in the way of a save or of the start-up. Crowded: more
+// keywords than the store reads. Lost: the working
+// copy missing, the published copy there. Held: open in a reader that does not share deleting. Unsynced:
+// folders' syncs fail. From ReadOnly on, only root may put them there.
+// Unreadable: the group's alone, for an outsider.
+enum class Obstacle { None, Keyword, Crowded, File, Folder, Missing, Lost, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link, Unreadable };
 
 namespace {
 
 QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
+// One empty line more than the store reads.
+QByteArray Crowded() { return QByteArray(KeywordFile::MaxKeywords + 1, '\n'); }
+
 const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a failing save tries to write
 
 #ifdef Q_OS_WIN
@@ -96,9 +107,12 @@ class TestKeywordStore : public QObject
             return true;
         case Obstacle::File:
             return step(QDir(where).removeRecursively() && WriteAll(where, "a file"), "put a file at");
+        case Obstacle::Crowded:
+            return step(WriteAll(where, Crowded()), "write too many keywords to");
         case Obstacle::Folder:
             return step(QFile::remove(where) && QDir().mkdir(where), "put a folder at");
         case Obstacle::Missing:
+        case Obstacle::Lost:
             return step(QFile::remove(where), "remove");
         case Obstacle::Held:
             m_held.setFileName(where);
@@ -125,6 +139,8 @@ class TestKeywordStore : public QObject
                    && step(!WriteAll(where + "/filler", QByteArray(70000, 'f')), "fill up the tmpfs on");
         case Obstacle::Link:
             return LinkAside(where, path("real"), Member, failed);
+        case Obstacle::Unreadable:
+            return Own(where, 0, Group, 0640, failed);
 #endif
         }
         return false;
@@ -165,14 +181,27 @@ private slots:
         QTest::addColumn<QByteArray>("bytes"); // in the working copy
         QTest::addColumn<QString>("expected"); // in the message, WHERE for the obstacle's path
         const QString working = "program/inject.txt";
-        QTest::newRow("no working copy") << Obstacle::Missing << working << Old << "WHERE：文件或文件夹不存在";
-        QTest::newRow("the working copy a folder") << Obstacle::Folder << working << Old << "WHERE：这是一个文件夹";
+#ifdef Q_OS_WIN
+        const QString copyBack = "copy \"NATIVE\\tarnwick\\inject.txt\" \"NATIVE\\program\\inject.txt\"";
+#else
+        const QString copyBack = "cp \"NATIVE/tarnwick/inject.txt\" \"NATIVE/program/inject.txt\"";
+#endif
+        QTest::newRow("no working copy: the published copy may be copied back") << Obstacle::Lost << working << Old
+            << "WHERE：文件或文件夹不存在。发布副本 ROOT/tarnwick/inject.txt 还在，其中是上次保存的列表：可以执行“" + copyBack + "”";
+        QTest::newRow("neither copy: reinstalling") << Obstacle::Missing << working << Old
+            << "WHERE：文件或文件夹不存在。重新安装本程序会放回默认的关键字列表。";
+        QTest::newRow("the working copy a folder: move it") << Obstacle::Folder << working << Old
+            << "WHERE：这是一个文件夹，不是文件。请把这个文件夹移走或改名";
 #ifndef Q_OS_WIN
         QTest::newRow("the working copy a pipe, which must not hang") << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
-        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1099511627776 字节，超过了本程序读取关键字文件的上限 16 MB";
+        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1048576.0 MB，超过了本程序读取关键字文件的上限 16 MB";
+        QTest::newRow("the group's alone, for an outsider: who may read it") << Obstacle::Unreadable << working << Old
+            << "WHERE：你（用户 4003）不能读取它。4000 组的成员可以读取它：请管理员执行“adduser 4003 4000”";
 #endif
         QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
         QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
+        QTest::newRow("more keywords than the limit") << Obstacle::None << working << Crowded()
+            << "WHERE 有 2000001 个关键字（行），超过了本程序的上限 2000000 个";
         for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
             QTest::addRow("another user's link %s", link) << Obstacle::Link << link << Old << "WHERE 是用户 4001 的符号链接";
     }
@@ -185,16 +214,27 @@ private slots:
         if (obstacle >= Obstacle::ReadOnly)
             ROOT_ONLY("links, which Wine does not make (CreateSymbolicLinkW does nothing there)", "for another user's link");
         QFETCH(QByteArray, bytes);
-        const bool inFilterFolder = where.startsWith("tarnwick");
+        const bool inFilterFolder = where.startsWith("tarnwick") || obstacle == Obstacle::Lost;
         QString failed;
         QVERIFY2(WriteAll(m_at.workingCopy, bytes) && (inFilterFolder || QDir(m_at.filterDirectory).removeRecursively())
                      && place(obstacle, path(where), &failed),
                  qPrintable(failed));
-        KeywordList list;
-        const StoreResult started = KeywordStore(m_at).StartUp(list);
-        QVERIFY2(!started.Done(), "started");
+        // In a process of its own, bounded: a file read that should not be
+        // (the terabyte) must fail this row, not end the suite.
+        QProcess child;
+#ifndef Q_OS_WIN
+        if (obstacle == Obstacle::Unreadable)
+            child.setChildProcessModifier([] { std::ignore = ::setgroups(0, nullptr) == 0 && ::setgid(Outsider) == 0 && ::setuid(Outsider) == 0; });
+#endif
+        child.start(QCoreApplication::applicationFilePath(), {"--start-up", m_dir->path()});
+        const bool ended = child.waitForFinished(20000) && child.exitStatus() == QProcess::NormalExit;
+        child.kill();
+        const QString message = QString::fromUtf8(child.readAllStandardOutput());
+        QVERIFY2(ended && child.exitCode() == 1, qPrintable(QString("started, or ended otherwise (exit code %1): %2")
+                                                                .arg(child.exitCode()).arg(message)));
         QFETCH(QString, expected);
-        QVERIFY2(started.message.contains(expected.replace("WHERE", path(where))), qPrintable(started.message));
+        expected.replace("WHERE", path(where)).replace("NATIVE", QDir::toNativeSeparators(m_dir->path())).replace("ROOT", m_dir->path());
+        QVERIFY2(message.contains(expected), qPrintable(message));
         QCOMPARE(QFileInfo::exists(m_at.filterDirectory), inFilterFolder);
     }
 
@@ -239,6 +279,8 @@ private slots:
         QTest::newRow("filter folder a plain file") << Obstacle::File << "tarnwick" << "不是文件夹" << "working" << none;
         QTest::newRow("published copy a folder") << Obstacle::Folder << "tarnwick/inject.txt" << "是一个文件夹" << "working" << none;
         QTest::newRow("a keyword with a line break") << Obstacle::Keyword << "" << "第 4 个关键字 “a‹U+000A›b” 含有换行符" << "none" << Old;
+        QTest::newRow("their working copy: more keywords than the limit") << Obstacle::Crowded << "program/inject.txt"
+            << "有 2000001 个关键字（行），超过了本程序的上限 2000000 个，无法与你的修改合并" << "none" << Old;
 #ifdef Q_OS_WIN
         QTest::newRow("published copy held by a reader") << Obstacle::Held << "tarnwick/inject.txt" << "正被另一个程序使用" << "working" << Old;
 #else // on Windows the rename itself writes through
@@ -266,7 +308,7 @@ private slots:
         const QString told = wrote == "none" ? "都没有改动" : wrote == "working" ? "已保存" : m_at.workingCopy + " 已替换，但未能确认";
         QVERIFY2(error.contains(expected) && (where.isEmpty() || error.contains(path(where))) && error.contains(told),
                  qPrintable(error));
-        QCOMPARE(ReadAll(m_at.workingCopy), wrote == "none" ? Old : Bytes(keywords));
+        QCOMPARE(ReadAll(m_at.workingCopy), wrote != "none" ? Bytes(keywords) : obstacle == Obstacle::Crowded ? Crowded() : Old);
         QTEST(ReadAll(m_at.publishedCopy), "published");
         for (const QString &folder : {path("program"), path("tarnwick"), path("real")})
             QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
@@ -307,15 +349,45 @@ private slots:
             // An administrator hands the published copy to the web server alone.
             return ::seteuid(0) == 0 && narrow() && ::seteuid(Member) == 0 ? OnChange::Merge : OnChange::Cancel;
         };
-        const gid_t groups[] = {Member, Group};
-        QVERIFY2(::setgroups(2, groups) == 0 && ::setegid(Member) == 0 && ::seteuid(Member) == 0, "cannot become user 4001");
-        const SaveResult result = store.SaveAndPublish({"old", "new"}, ask);
-        QVERIFY2(::seteuid(0) == 0 && ::setegid(0) == 0 && ::setgroups(0, nullptr) == 0, "cannot become root again");
+        SaveResult result;
+        {
+            const AsUser as{Member};
+            QVERIFY2(as.ok, "cannot become user 4001");
+            result = store.SaveAndPublish({"old", "new"}, ask);
+        }
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
                      && result.message.endsWith("工作副本和发布副本都没有改动。"),
                  qPrintable(result.message));
         QCOMPARE(ReadAll(m_at.workingCopy) + ReadAll(m_at.publishedCopy), (meanwhile ? theirs : Old) + Old);
+#endif
+    }
+
+    // An operator who saved, and so owns both copies, opened them to all:
+    // root's save takes both, closed to others, and the record says so. A
+    // filter's folder open to all is not closed, but the user is told.
+    void noCopyStaysOpenToOthers()
+    {
+        ROOT_ONLY("owners and modes", "to give the copies to another user");
+#ifndef Q_OS_WIN
+        QString failed;
+        QVERIFY2(Own(m_at.workingCopy, Member, Group, 0666, &failed) && Own(m_at.publishedCopy, Member, Group, 0666, &failed)
+                     && Own(m_at.filterDirectory, 0, 0, 0777, &failed),
+                 qPrintable(failed));
+        const SaveResult saved = KeywordStore(m_at).SaveAndPublish({"new"});
+        QVERIFY2(saved.Done(), qPrintable(saved.message));
+        QCOMPARE(saved.warning, "注意：文件夹 " + m_at.filterDirectory + " 也允许所有用户（权限 0777）写入：他们可以改动或替换其中的关键字列表，"
+                                "过滤器会照样使用它。请管理员执行“chmod o-w \"" + m_at.filterDirectory + "\"”。");
+        QStringList owners;
+        for (const QString &copy : {m_at.workingCopy, m_at.publishedCopy}) {
+            struct stat st{};
+            ::stat(QFile::encodeName(copy), &st);
+            owners << QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8);
+        }
+        QCOMPARE(owners, QStringList({"0:4000 664", "0:4000 664"}));
+        const QStringList records = Received(m_log);
+        QVERIFY2(records.size() == 1 && records.first().startsWith("result=saved wrote=working,published tightened=working,published "),
+                 qPrintable(records.join('\n')));
 #endif
     }
 
@@ -374,6 +446,49 @@ private slots:
         atRename = nullptr;
         QCOMPARE(result, QString("saved"));
         QCOMPARE(seen, QStringList({"old\r\n|old\r\n|locked", "new\r\n|old\r\n|locked"}));
+#endif
+    }
+
+    // Another program keeps rewriting the working copy, the same keywords
+    // with other line ends, each time between the save's look and its
+    // rename: the save gives up within its bound, having written nothing.
+    void aSaveEndsWhileTheCopyKeepsChanging()
+    {
+        POSIX_ONLY("the sync interposer");
+#ifndef Q_OS_WIN
+        QStringList keywords;
+        for (int i = 0; i < 30; ++i)
+            keywords << QString("k%1").arg(i);
+        QVERIFY2(WriteKeywords(m_at.workingCopy, keywords), "cannot write the working copy");
+        const QByteArray ends[] = {"\r\n", "\n", "\r"};
+        const qint64 bound = std::chrono::milliseconds(SaveWait).count() + 2000;
+        quint64 times = 0;
+        QElapsedTimer took;
+        // Past the bound it stops, so that a save without one fails rather than hangs.
+        std::function<void()> rewrite = [&] {
+            if (took.elapsed() > bound)
+                return;
+            QByteArray bytes;
+            quint64 digits = ++times;
+            for (const QString &keyword : keywords) {
+                bytes += keyword.toLatin1() + ends[digits % 3];
+                digits /= 3;
+            }
+            const QString part = path("rewritten.part");
+            QVERIFY2(WriteAll(part, bytes) && ::rename(QFile::encodeName(part), QFile::encodeName(m_at.workingCopy)) == 0,
+                     "cannot rewrite the working copy");
+        };
+        took.start();
+        atFileSync = &rewrite;
+        const QString result = save(Mine);
+        atFileSync = nullptr;
+        const qint64 ms = took.elapsed();
+        QVERIFY2(result.contains(m_at.workingCopy + "：保存期间它被别的程序改动了") && result.endsWith("都没有改动。"),
+                 qPrintable(result));
+        QVERIFY2(ms < bound, qPrintable(QString::number(ms)));
+        QCOMPARE(KeywordFile::Decode(ReadAll(m_at.workingCopy)).keywords, keywords);
+        QCOMPARE(ReadAll(m_at.publishedCopy), Old);
+        QCOMPARE(Entries(path("program")).filter(".tmp") + Entries(path("tarnwick")).filter(".tmp"), QStringList());
 #endif
     }
 
@@ -459,11 +574,23 @@ static int HoldLock(const QStringList &arguments)
     return theirs.isEmpty() || file.Replace(theirs, &error) ? 0 : 1;
 }
 
+// As the start-up of startUpRefuses: --start-up ROOT starts on
+// Locations::InRoot(ROOT), writes its message, and ends with 1 when it failed.
+static int StartUp(const QString &root)
+{
+    KeywordList list;
+    const StoreResult started = KeywordStore(Locations::InRoot(root)).StartUp(list);
+    std::fputs(started.message.toUtf8().constData(), stdout);
+    return started.Done() ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (app.arguments().value(1) == "--hold-lock")
         return HoldLock(app.arguments());
+    if (app.arguments().value(1) == "--start-up")
+        return StartUp(app.arguments().value(2));
     TestKeywordStore test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

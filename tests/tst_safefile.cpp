@@ -3,6 +3,8 @@
 
 #include <QProcess>
 
+#include <tuple>
+
 #ifndef Q_OS_WIN
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -96,11 +98,13 @@ private slots:
         QTest::addColumn<int>("mode"); // of the old file, or 0: none
         QTest::addColumn<QString>("acl"); // for setfacl -m, or none
         QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("keptOwner");
         QTest::addColumn<int>("keptMode");
-        QTest::newRow("the web server's, 0640, umask 0") << WebServer << WebServer << 0640 << "" << 0 << 0640;
-        QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0440;
-        QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0775;
-        QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0644;
+        QTest::newRow("the web server's, 0640, umask 0: root's, read by the group") << WebServer << WebServer << 0640 << "" << 0 << 0 << 0640;
+        QTest::newRow("the web server's alone: still its own") << WebServer << WebServer << 0600 << "" << 0 << WebServer << 0600;
+        QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0 << 0440;
+        QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0 << 0775;
+        QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0 << 0644;
     }
 
     // Replaced by root, the new file is its owner's alone until it is whole.
@@ -114,10 +118,11 @@ private slots:
         QFETCH(int, mode);
         QFETCH(QString, acl);
         QFETCH(int, umask);
+        QFETCH(int, keptOwner);
         QFETCH(int, keptMode);
         const QString expected = path("expected");
         QString failed;
-        QVERIFY2(WriteAll(expected, Old) && Own(expected, owner, group, mode_t(keptMode), &failed)
+        QVERIFY2(WriteAll(expected, Old) && Own(expected, keptOwner, group, mode_t(keptMode), &failed)
                      && (mode ? Own(m_file, owner, group, mode_t(mode), &failed)
                               : QFile::remove(m_file) && Own(path("folder"), 0, group, 0755, &failed)),
                  qPrintable(failed));
@@ -135,6 +140,79 @@ private slots:
 #endif
     }
 
+    void onlySaversMayOpenTheLock_data()
+    {
+        QTest::addColumn<int>("owner"); // of the lock file found there; -1: none yet
+        QTest::addColumn<int>("group");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("acl");   // for setfacl -m, or none
+        QTest::addColumn<bool>("elsewhere"); // the lock file is a second name of a file outside the folder
+        QTest::addColumn<int>("saver");
+        QTest::addColumn<QString>("result"); // "locked", or in the message
+        QTest::addColumn<QString>("after");  // the file's owner, group and mode, "+acl" with an ACL
+        QTest::newRow("none yet: the folder's group's, not the saver's own")
+            << -1 << 0 << 0 << "" << false << Member << "locked" << "4001:4000 660";
+        QTest::newRow("root's, the group's: a member uses it") << 0 << Group << 0660 << "" << false << Member << "locked" << "0:4000 660";
+        QTest::newRow("the saver's own, open to all: made the group's alone")
+            << Member << Member << 0666 << "u:4003:rw" << false << Member << "locked" << "4001:4000 660";
+        QTest::newRow("root's, 0664 after a restore: a member refuses it")
+            << 0 << Group << 0664 << "" << false << Member << "也允许所有用户（权限 0664）打开" << "0:4000 664";
+        QTest::newRow("root's, an ACL entry for an outsider") << 0 << Group << 0660 << "u:4003:rw" << false << Member
+            << "也允许ACL 项 user:4003:rw- 所指的账户打开" << "0:4000 660+acl";
+        QTest::newRow("root's, another group's") << 0 << WebServer << 0660 << "" << false << Member
+            << "属于组 www-data，不是它所在文件夹的组" << "0:33 660";
+        QTest::newRow("a member's, which another member could not open")
+            << Member << Member << 0660 << "" << false << OtherMember << "属于用户 4001，不属于 root 或你（4002）" << "4001:4001 660";
+        QTest::newRow("a member's, open to all: root leaves it") << Member << Group << 0666 << "" << false << 0
+            << "属于用户 4001，不属于 root 或你（root）" << "4001:4000 666";
+        QTest::newRow("root's web page, which a member may write, linked in: root leaves it")
+            << 0 << WebServer << 0664 << "" << true << 0 << "有 2 个名称（硬链接）" << "0:33 664";
+        QTest::newRow("an outsider: members may save") << 0 << Group << 0660 << "" << false << Outsider
+            << "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”" << "0:4000 660";
+    }
+
+    // Anyone else who could open the lock file could hold a read lock that
+    // keeps every save out; a file that only looks like the lock file is
+    // never changed.
+    void onlySaversMayOpenTheLock()
+    {
+        ROOT_ONLY("owners, modes, ACLs and hard links", "to make the lock file other users'");
+#ifndef Q_OS_WIN
+        QFETCH(int, owner);
+        QFETCH(int, group);
+        QFETCH(int, mode);
+        QFETCH(QString, acl);
+        QFETCH(bool, elsewhere);
+        const QString lock = path("folder/.inject.txt.lock"), outside = path("index.html");
+        const QString file = elsewhere ? outside : lock;
+        QString failed;
+        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), 0, Group, 0775, &failed)
+                     && (owner < 0
+                         || (WriteAll(file, {}) && Own(file, uid_t(owner), gid_t(group), mode_t(mode), &failed)
+                             && (!elsewhere || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link", &failed)))),
+                 qPrintable(failed));
+        QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
+        QFETCH(int, saver);
+        QString told;
+        {
+            const AsUser as{uid_t(saver)};
+            QVERIFY2(as.ok, "cannot become the saver");
+            SafeFile safe(m_file);
+            SafeFile::Error error;
+            told = safe.Reach(&error) && safe.Lock(std::chrono::milliseconds(0), &error) ? "locked" : SafeFile::Explain(error);
+        }
+        QFETCH(QString, result);
+        QVERIFY2(told.contains(result) && (result == "locked" || told.contains(saver == Outsider ? path("folder") : lock)),
+                 qPrintable(told));
+        struct stat st;
+        QVERIFY2(::stat(QFile::encodeName(file), &st) == 0, qPrintable(file));
+        const bool hasAcl = ::getxattr(QFile::encodeName(file), "system.posix_acl_access", nullptr, 0) > 0;
+        QTEST(QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8) + (hasAcl ? "+acl" : ""), "after");
+#endif
+    }
+
+    // Only a save's own new file goes, once its process is gone; another
+    // user's save that still runs keeps its file.
     void leftoversOfDeadSavesGo()
     {
         QProcess live, gone; // a process in use while the test runs, and one that is not
@@ -142,18 +220,36 @@ private slots:
         live.start("cmd.exe", {"/c", "pause"}); // until it is killed
         gone.start("cmd.exe", {"/c", "exit"});
 #else
+        // Root may signal anyone's process; another user's answers "not permitted".
+        if (!PrivateRoot())
+            QSKIP("needs root, to save as another user than the live save's");
+        live.setChildProcessModifier([] { std::ignore = ::setgid(Member) == 0 && ::setuid(Member) == 0; });
         live.start("sleep", {"60"});
         gone.start("true", {});
 #endif
         QVERIFY2(live.waitForStarted() && gone.waitForStarted(), qPrintable(live.errorString() + gone.errorString()));
-        const QStringList kept{QString(".inject.txt.%1.tmp").arg(live.processId()), ".inject.txt.x1.tmp", ".other.txt.99999.tmp"};
+        // Hidden files whose names only look like a save's, of processes that never ran.
+        const QStringList kept{QString(".inject.txt.%1.tmp").arg(live.processId()), ".inject.txt.x1.tmp",
+                               ".other.txt.99999.tmp", ".inject.txt.20240101.bak", ".inject.txt.99999.tmp.bak"};
         for (const QString &name : kept + QStringList{QString(".inject.txt.%1.tmp").arg(gone.processId())})
             QVERIFY2(WriteAll(path("folder/" + name), "left"), qPrintable(name));
         QVERIFY2(gone.waitForFinished(), qPrintable(gone.errorString()));
-        QCOMPARE(Replace(m_file, "new"), QString("replaced"));
+#ifndef Q_OS_WIN
+        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && ::chmod(QFile::encodeName(path("folder")), 0777) == 0,
+                 qPrintable(SystemReason(errno)));
+        auto as = std::make_unique<AsUser>(OtherMember);
+        QVERIFY2(as->ok, "cannot become another user");
+#endif
+        const QString replaced = Replace(m_file, "new");
+#ifndef Q_OS_WIN
+        as.reset();
+#endif
+        QCOMPARE(replaced, QString("replaced"));
         live.kill();
         QVERIFY2(live.waitForFinished(), qPrintable(live.errorString()));
-        QCOMPARE(Entries(path("folder")), QStringList(kept + QStringList{"inject.txt"}));
+        QStringList left = kept + QStringList{"inject.txt"};
+        left.sort();
+        QCOMPARE(Entries(path("folder")), left);
     }
 
     void linksFollowedBy_data()

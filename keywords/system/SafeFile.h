@@ -43,7 +43,13 @@ public:
         TooLarge,       // larger than MaxSize; its size in number
         Busy,           // another save holds the lock; its process in number where the system tells
         GaveUp,         // the caller stopped waiting for the lock
-        OpenToOthers,   // the lock file lets people other than those who may save take it
+        // The lock file is not one that only those who may save can open;
+        // the command that mends it in detail:
+        OpenToOthers,   // others may open it, owner says who
+        LockLinks,      // it has more than one name; how many in number
+        LockOwner,      // someone else owns it, who could open it to anyone
+        LockGroup,      // another group than the folder's may open it
+        FolderOpen,     // others may write in the folder, owner says who; what to do in detail
     };
     struct Error
     {
@@ -55,6 +61,7 @@ public:
         QString group; // its group, where the system has one
         int mode = 0;  // its permission bits, where the system has them
         qint64 number = 0;
+        QString detail; // what an administrator runs to mend it
     };
 
     // A keyword file larger than this is refused rather than read. A
@@ -73,20 +80,31 @@ public:
     // Notes owner, group, mode and ACL of the file to be replaced, and refuses
     // a replacement that would lock out someone who can read it now.
     bool Inspect(Error *error);
-    // The new file takes over exactly what Inspect noted, where the process
-    // may set it; a new file is 0644 and takes the folder's group. On Windows
+    // The new file takes over what Inspect noted, where the process may set
+    // it, but for write access for others and set-id bits; root's new file
+    // stays root's unless its old owner could not read it so. A new file is
+    // 0644 and takes the folder's group. On Windows
     // the system carries the old file's ACL, owner and attributes over, or
     // refuses, and a new file takes the folder's inherited ACL. Earlier
     // saves' leftovers whose process is gone are removed first. When given,
     // unchanged is asked once the new file is whole, just before the rename:
     // on false nothing is replaced and the error's cause is Changed. Saves
-    // hold the Lock around it, so that they take turns.
-    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {});
+    // hold the Lock around it, so that they take turns. On Windows a reader
+    // that does not share deleting keeps the file from being replaced: the
+    // rename is tried again for at most wait, and then the error names who
+    // holds it (owner) where the system tells.
+    bool Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged = {},
+                 std::chrono::milliseconds wait = {});
+    // Whether the file Inspect noted let others write it, which its
+    // replacement does not.
+    bool Tightened() const;
 
     // Takes the lock that orders saves of this file, waiting at most wait for
     // a save that holds it. The lock is a file beside this one, ".NAME.lock",
     // that only those who may write the folder can open, so nobody else can
-    // hold up a save. Held until Unlock, or until this goes. While it waits,
+    // hold up a save: one found there that others could open, or whose owner
+    // could open it to them, is refused (the user's own is first closed),
+    // and one that is a second name of another file is never changed. Held until Unlock, or until this goes. While it waits,
     // waiting is told who holds it (a Busy error) every 50 ms; on false the
     // wait ends, as GaveUp.
     bool Lock(std::chrono::milliseconds wait, Error *error,
@@ -94,6 +112,10 @@ public:
     void Unlock();
 
     QString FolderPath() const { return m_folderPath; }
+    // Whether anyone but those who may save (root, or Administrators and
+    // SYSTEM; the user; the folder's group) may write in the folder that
+    // holds the file, or its owner is someone else; warning then says who.
+    bool FolderOpenToOthers(Error *warning) const;
 
     // Creates the folder when nothing of that name exists; anything already
     // there, even a plain file, is left alone.
@@ -113,6 +135,8 @@ public:
     static QString Holder(const Error &busy);
     // Whether it failed because what it looked for is not there.
     static bool Missing(const Error &error);
+    // The command that copies one file over another, as the user would type it.
+    static QString CopyCommand(const QString &from, const QString &to);
 
 private:
     struct Held; // what the platform keeps between the steps

@@ -96,7 +96,7 @@ Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()
 QString LockName(const QString &name);
 
 // What a system error code means to the sentences of SafeFile::Explain.
-enum class Failure { Other, NotThere, NotAFolder, Denied, ReadOnly, MountedAlone };
+enum class Failure { Other, NotThere, NotAFolder, AFolder, Denied, ReadOnly, MountedAlone, HeldOpen };
 Failure Classify(int code);
 
 // The user running the program, by name.
@@ -109,6 +109,7 @@ struct Words
     QString trustedOwners;  // whose links are followed, besides the user's own
     QString addToGroup;     // the command that makes %2 a member of %1
     QString makesFolders;   // who creates the fixed folders, after a reason
+    QString copy;           // the command that copies %1 to %2
 };
 const Words &PlatformWords();
 

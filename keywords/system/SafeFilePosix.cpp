@@ -42,6 +42,12 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     }));
     struct stat st;
+    if (!file.ok() && errno == EACCES) {
+        // The group that may read it, for the message.
+        if (::fstatat(m_held->folder.get(), m_held->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_mode & S_IRGRP)
+            return Fail(error, Step::Read, EACCES, m_path, Cause::System, &st);
+        return Fail(error, Step::Read, EACCES, m_path);
+    }
     if (!file.ok() || ::fstat(file.get(), &st) != 0)
         return Fail(error, Step::Read, errno, m_path);
     if (S_ISDIR(st.st_mode))
@@ -89,6 +95,7 @@ Failure Classify(int code)
     switch (code) {
     case ENOENT: return Failure::NotThere;
     case ENOTDIR: return Failure::NotAFolder;
+    case EISDIR: return Failure::AFolder;
     case EACCES:
     case EPERM: return Failure::Denied;
     case EROFS: return Failure::ReadOnly;
@@ -109,6 +116,7 @@ const Words &PlatformWords()
         QStringLiteral("root"),
         QStringLiteral("adduser %2 %1"),
         QStringLiteral("。请由管理员（root）启动一次本程序，或安装本程序的软件包，它们会创建这个文件夹"),
+        QStringLiteral("cp \"%1\" \"%2\""),
     };
     return words;
 }

@@ -59,5 +59,6 @@ struct SafeFile::Held
     SafeFilePosix::Descriptor folder; // O_PATH descriptor of the folder that holds the file
     QByteArray name;
     SafeFilePosix::Kept old;
+    bool tightened = false; // the old file let others write it
     SafeFilePosix::Descriptor lock;
 };

@@ -48,12 +48,23 @@ bool WriteWhole(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Owner and group where this process may set them, else the group alone
-// where it may; Inspect has refused the cases where what it may not set
-// would shut a reader out. A new file takes the folder's group.
+// Whether the file's owner reads it by the owner's bits alone, and would no
+// longer read a copy that someone else owns.
+bool OwnerReadsAlone(const Kept &old)
+{
+    return old.owner != 0 && old.mode & S_IRUSR && !(old.mode & S_IROTH)
+           && !(old.mode & S_IRGRP && Accounts::InGroup(old.owner, old.group));
+}
+
+// The group, and the owner where this process may set it, else the group
+// alone where it may; Inspect has refused the cases where what it may not
+// set would shut a reader out. Root's save makes the copy root's, so that
+// an operator who saved before can no longer open it to anyone, unless that
+// would shut its owner out. A new file takes the folder's group.
 void TakeOwners(int fd, const Kept &old, gid_t folderGroup)
 {
-    if (old.exists && ::fchown(fd, old.owner, old.group) == 0)
+    const uid_t owner = ::geteuid() == 0 && !OwnerReadsAlone(old) ? 0 : old.owner;
+    if (old.exists && ::fchown(fd, owner, old.group) == 0)
         return;
     std::ignore = ::fchown(fd, uid_t(-1), old.exists ? old.group : folderGroup);
 }
@@ -74,6 +85,7 @@ bool SafeFile::Inspect(Error *error)
 {
     Kept &old = m_held->old;
     old = {};
+    m_held->tightened = false;
     Descriptor file(::openat(m_held->folder.get(), m_held->name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
     if (!file.ok() && errno == ENOENT)
@@ -100,12 +112,21 @@ bool SafeFile::Inspect(Error *error)
     old.exists = true;
     old.owner = st.st_uid;
     old.group = st.st_gid;
-    // A keyword list is no program: a set-id bit on it was never meant.
-    old.mode = st.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+    // A keyword list is no program: a set-id bit on it was never meant. Nor
+    // may anyone who is not trusted to save change it.
+    old.mode = st.st_mode & 07777 & ~(S_ISUID | S_ISGID | S_IWOTH);
+    m_held->tightened = st.st_mode & S_IWOTH;
     return true;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
+bool SafeFile::Tightened() const
+{
+    return m_held->tightened;
+}
+
+// A reader never keeps a rename from taking the name here: wait is Windows'.
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged,
+                       std::chrono::milliseconds)
 {
     const Kept &old = m_held->old;
     Descriptor folder(::openat(m_held->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -142,6 +163,26 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return abandon(Step::Rename);
     if (::fsync(folder.get()) != 0)
         return Fail(error, Step::Confirm, errno, m_folderPath);
+    return true;
+}
+
+bool SafeFile::FolderOpenToOthers(Error *warning) const
+{
+    struct stat st;
+    if (::fstat(m_held->folder.get(), &st) != 0)
+        return false;
+    const QString quoted = u'"' + m_folderPath + u'"';
+    if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+        Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, &st);
+        warning->owner = QStringLiteral("它的所有者 %1 随时让别人").arg(warning->owner);
+        warning->detail = QStringLiteral("请管理员执行“chown root %1”").arg(quoted);
+        return true;
+    }
+    if (!(st.st_mode & S_IWOTH))
+        return false;
+    Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, &st);
+    warning->owner = QStringLiteral("所有用户（权限 %1）").arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
+    warning->detail = QStringLiteral("请管理员执行“chmod o-w %1”").arg(quoted);
     return true;
 }
 

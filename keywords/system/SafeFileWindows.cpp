@@ -4,6 +4,9 @@
 
 #include <QDir>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 using namespace SafeFilePlatform;
 using namespace SafeFileWindows;
 
@@ -29,6 +32,24 @@ QString Join(const QString &folder, const QString &name)
     return folder.endsWith(u'\\') ? folder + name : folder + u'\\' + name;
 }
 
+bool ReadSecurity(const Handle &handle, QString *owner, WindowsAcl::Dacl *dacl)
+{
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!handle.ok()
+        || ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, &security)
+               != ERROR_SUCCESS)
+        return false;
+    const bool read = WindowsAcl::Read(security, owner, dacl);
+    ::LocalFree(security);
+    return read;
+}
+
+QString Me()
+{
+    return WindowsAccounts::Text(WindowsAccounts::CurrentUser().data());
+}
+
 bool Fail(SafeFile::Error *error, SafeFile::Step step, DWORD code, const QString &path,
           SafeFile::Cause cause, const QString &owner)
 {
@@ -50,8 +71,14 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
     // The name in the folder that was checked; a link put there since is not followed.
     const Handle file = Open(Join(m_folderPath, m_held->name), GENERIC_READ);
     FILE_ATTRIBUTE_TAG_INFO info{};
-    if (!Attributes(file, &info))
-        return Fail(error, Step::Read, ::GetLastError(), m_path);
+    if (!Attributes(file, &info)) {
+        const DWORD code = ::GetLastError();
+        Fail(error, Step::Read, code, m_path);
+        // The installer lets the group read the list.
+        if (code == ERROR_ACCESS_DENIED && !WindowsAccounts::Group(QStringLiteral("vantrel-filter")).isEmpty())
+            error->group = QStringLiteral("vantrel-filter");
+        return false;
+    }
     if (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return Fail(error, Step::Read, ERROR_DIRECTORY_NOT_SUPPORTED, m_path);
     if (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -76,13 +103,44 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
     return false;
 }
 
+// Made as the installer makes it, not with what C:\ passes on, which on a
+// default Windows lets every signed-in user write there.
 bool SafeFile::MakeFolder(const QString &path, Error *error)
 {
     const QString native = QDir::toNativeSeparators(path);
-    if (::GetFileAttributesW(Wide(native)) != INVALID_FILE_ATTRIBUTES || !NotThere(::GetLastError())
-        || ::CreateDirectoryW(Wide(native), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS)
+    if (::GetFileAttributesW(Wide(native)) != INVALID_FILE_ATTRIBUTES || !NotThere(::GetLastError()))
         return true;
-    return Fail(error, Step::MakeFolder, ::GetLastError(), path);
+    const QString sddl = WindowsAcl::FilterFolderSddl(Me(), WindowsAccounts::Group(QStringLiteral("vantrel-filter")));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
+        return Fail(error, Step::MakeFolder, ::GetLastError(), path);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const bool made = ::CreateDirectoryW(Wide(native), &attributes) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+    const DWORD code = ::GetLastError();
+    ::LocalFree(descriptor);
+    return made || Fail(error, Step::MakeFolder, code, path);
+}
+
+bool SafeFile::FolderOpenToOthers(Error *warning) const
+{
+    const Handle folder = Open(m_folderPath, READ_CONTROL);
+    QString owner;
+    WindowsAcl::Dacl dacl;
+    if (!ReadSecurity(folder, &owner, &dacl))
+        return false;
+    const std::optional<WindowsAcl::Refusal> writer =
+        WindowsAcl::OtherWriter(owner, dacl, Me(), WindowsAccounts::Group(QStringLiteral("vantrel-filter")));
+    if (!writer)
+        return false;
+    using Refused = WindowsAcl::Refusal::Cause;
+    const QString who = writer->cause == Refused::Owner
+                            ? QStringLiteral("它的所有者 %1 随时让别人").arg(WindowsAccounts::NameOf(writer->sid))
+                        : writer->cause == Refused::NotUnderstood
+                            ? QStringLiteral("一个本程序无法判断的 ACL 项（类型 %1）所指的账户").arg(writer->type)
+                            : WindowsAccounts::NameOf(writer->sid);
+    Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, who);
+    warning->detail = QStringLiteral("请管理员重新运行本程序的安装程序，它会把这个文件夹限制为 Administrators、SYSTEM 和 vantrel-filter 组");
+    return true;
 }
 
 bool SafeFile::MayFollow(const QString &linkOwner, const QString &user)
@@ -100,8 +158,12 @@ Failure Classify(int code)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return Failure::NotThere;
     case ERROR_DIRECTORY: return Failure::NotAFolder;
+    case ERROR_DIRECTORY_NOT_SUPPORTED: return Failure::AFolder;
     case ERROR_ACCESS_DENIED: return Failure::Denied;
     case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT: return Failure::HeldOpen;
     default: return Failure::Other;
     }
 }
@@ -119,6 +181,7 @@ const Words &PlatformWords()
         QStringLiteral("Administrators、SYSTEM"),
         QStringLiteral("net localgroup %1 %2 /add"),
         QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹"),
+        QStringLiteral("copy \"%1\" \"%2\""),
     };
     return words;
 }

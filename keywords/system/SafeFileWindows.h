@@ -5,6 +5,7 @@
 
 #include "SafeFile.h"
 #include "SafeFilePlatform.h"
+#include "WindowsAcl.h"
 
 #include <QString>
 
@@ -41,6 +42,10 @@ Handle Open(const QString &path, DWORD access, DWORD share = ShareAll, DWORD fla
 bool NotThere(DWORD code);
 bool Attributes(const Handle &handle, FILE_ATTRIBUTE_TAG_INFO *info);
 QString Join(const QString &folder, const QString &name);
+// The owner and DACL of what the handle holds open with READ_CONTROL.
+bool ReadSecurity(const Handle &handle, QString *owner, WindowsAcl::Dacl *dacl);
+// The user running the program, as a SID's string form.
+QString Me();
 // Fills error and returns false.
 bool Fail(SafeFile::Error *error, SafeFile::Step step, DWORD code, const QString &path,
           SafeFile::Cause cause = SafeFile::Cause::System, const QString &owner = {});

@@ -10,41 +10,42 @@ using namespace SafeFileWindows;
 
 namespace {
 
-// The first account, by name, that the file's DACL lets open it besides
-// Administrators, SYSTEM, its owner and the saving group; "Everyone" for a
-// file with no DACL at all. Empty when there is none.
-QString OtherThanSavers(const Handle &file, const QString &group)
+// Why the lock file is not one that only those who may save can open, as
+// WindowsAcl judges it; false when it is.
+bool Untrusted(const Handle &file, const QString &group, const QString &path, SafeFile::Error *error)
 {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR security = nullptr;
-    if (::GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                          nullptr, &dacl, nullptr, &security)
-        != ERROR_SUCCESS)
-        return QStringLiteral("?");
-    const QStringList savers{WindowsAccounts::WellKnown(WinBuiltinAdministratorsSid),
-                             WindowsAccounts::WellKnown(WinLocalSystemSid), WindowsAccounts::Text(owner),
-                             WindowsAccounts::WellKnown(WinCreatorOwnerRightsSid), group};
-    QString other = dacl ? QString() : QStringLiteral("Everyone");
-    for (DWORD i = 0; dacl && other.isEmpty() && i < dacl->AceCount; ++i) {
-        ACE_HEADER *ace = nullptr;
-        if (!::GetAce(dacl, i, reinterpret_cast<void **>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE
-            || ace->AceFlags & INHERIT_ONLY_ACE)
-            continue;
-        const PSID sid = &reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart;
-        if (!savers.contains(WindowsAccounts::Text(sid)))
-            other = WindowsAccounts::Name(sid);
+    QString owner;
+    WindowsAcl::Dacl dacl;
+    if (!ReadSecurity(file, &owner, &dacl))
+        return !Fail(error, SafeFile::Step::Lock, ::GetLastError(), path);
+    const std::optional<WindowsAcl::Refusal> refusal = WindowsAcl::LockFileRefusal(owner, dacl, Me(), group);
+    if (!refusal)
+        return false;
+    const QString quoted = u'"' + path + u'"';
+    using Cause = WindowsAcl::Refusal::Cause;
+    switch (refusal->cause) {
+    case Cause::Owner:
+        Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::LockOwner, WindowsAccounts::NameOf(refusal->sid));
+        error->detail = QStringLiteral("icacls %1 /setowner *%2").arg(quoted, WindowsAcl::Administrators);
+        return true;
+    case Cause::OpenToOthers:
+        Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::OpenToOthers, WindowsAccounts::NameOf(refusal->sid));
+        break;
+    case Cause::NotUnderstood:
+        Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::OpenToOthers,
+             QStringLiteral("一个本程序无法判断的 ACL 项（类型 %1）所指的账户").arg(refusal->type));
+        break;
     }
-    ::LocalFree(security);
-    return other;
+    // Made again by the next save, with an ACL of its own.
+    error->detail = QStringLiteral("del /a:h %1").arg(quoted);
+    return true;
 }
 
 // The lock file. The first save makes it for those who may save alone; one
-// made by someone else is checked by OtherThanSavers.
+// found there is checked by Untrusted.
 Handle OpenLockFile(const QString &path, const QString &group)
 {
-    const QString me = WindowsAccounts::Text(WindowsAccounts::CurrentUser().data());
-    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(me)
+    const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(Me())
                          + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
@@ -76,8 +77,8 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
     }
     if (info.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
         return Fail(error, Step::Lock, 0, lockPath, Cause::NotAFile);
-    if (const QString other = OtherThanSavers(file, group); !other.isEmpty())
-        return Fail(error, Step::Lock, 0, lockPath, Cause::OpenToOthers, other);
+    if (Untrusted(file, group, lockPath, error))
+        return false;
     OVERLAPPED whole{};
     switch (TakeWithin(wait, [&] {
         if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))

@@ -1,5 +1,11 @@
 #include "SafeFileWindows.h"
 
+#include <QStringList>
+
+#include <vector>
+
+#include <restartmanager.h>
+
 using namespace SafeFilePlatform;
 using namespace SafeFileWindows;
 
@@ -58,6 +64,42 @@ DWORD TakeName(const QString &file, const QString &target, const QString &backup
     return code;
 }
 
+// Whether the rename failed because someone holds the old or the new file
+// open without sharing deletion, which lasts only as long as they do.
+bool HeldOpen(DWORD code)
+{
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED
+           || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+}
+
+// The programs that hold the files open, as the Restart Manager tells them:
+// "notepad.exe（进程 1234）"; empty where it cannot tell.
+QString Holders(const QStringList &paths)
+{
+    DWORD session = 0;
+    wchar_t key[CCH_RM_SESSION_KEY + 1] = {};
+    if (::RmStartSession(&session, 0, key) != ERROR_SUCCESS)
+        return {};
+    std::vector<const wchar_t *> files;
+    for (const QString &path : paths)
+        files.push_back(Wide(path));
+    QStringList holders;
+    UINT needed = 0, count = 0;
+    DWORD reasons = 0;
+    std::vector<RM_PROCESS_INFO> found;
+    if (::RmRegisterResources(session, UINT(files.size()), files.data(), 0, nullptr, 0, nullptr) == ERROR_SUCCESS
+        && ::RmGetList(session, &needed, &count, nullptr, &reasons) == ERROR_MORE_DATA) {
+        found.resize(needed);
+        count = needed;
+        if (::RmGetList(session, &needed, &count, found.data(), &reasons) == ERROR_SUCCESS)
+            for (UINT i = 0; i < count; ++i)
+                holders << QStringLiteral("%1（进程 %2）")
+                               .arg(QString::fromWCharArray(found[i].strAppName), QString::number(found[i].Process.dwProcessId));
+    }
+    ::RmEndSession(session);
+    return holders.join(u'、');
+}
+
 } // namespace
 
 bool SafeFile::Inspect(Error *error)
@@ -78,7 +120,14 @@ bool SafeFile::Inspect(Error *error)
     return true;
 }
 
-bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged)
+// ReplaceFileW carries the old file's ACL over as it is.
+bool SafeFile::Tightened() const
+{
+    return false;
+}
+
+bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::function<bool()> &unchanged,
+                       std::chrono::milliseconds wait)
 {
     RemoveLeftovers();
     const QString target = Join(m_folderPath, m_held->name);
@@ -100,8 +149,19 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         ::DeleteFileW(Wide(temporary));
         return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
     }
-    const DWORD code = TakeName(temporary, target, backup, m_held->exists);
-    return code == ERROR_SUCCESS || abandon(Step::Rename, code);
+    DWORD code = ERROR_SUCCESS;
+    const Attempt renamed = TakeWithin(wait, [&] {
+        code = TakeName(temporary, target, backup, m_held->exists);
+        return code == ERROR_SUCCESS ? Attempt::Taken : HeldOpen(code) ? Attempt::Busy : Attempt::Failed;
+    }, [] { return true; });
+    if (renamed == Attempt::Taken)
+        return true;
+    // Asked before the new file goes: who holds either.
+    const QString holders = renamed == Attempt::Busy ? Holders({target, temporary}) : QString();
+    abandon(Step::Rename, code);
+    error->owner = holders;
+    error->number = wait.count() / 1000;
+    return false;
 }
 
 // A save killed midway leaves its new file behind under a name that holds its

@@ -1,5 +1,6 @@
 #include "SaveRecord.h"
 
+#include "SaveEvent.h"
 #include "WindowsAccounts.h"
 
 #include <windows.h>
@@ -33,15 +34,13 @@ void SaveRecord::Send() const
         return;
     wchar_t name[256];
     DWORD length = DWORD(std::size(name));
-    const QString user = ::GetUserNameW(name, &length) ? QString::fromWCharArray(name) : QStringLiteral("?");
-    const QString line = QStringLiteral("user=%1 pid=%2 ").arg(user).arg(::GetCurrentProcessId()) + Line();
-
+    SaveEvent event = SaveEvent::Of(*this, ::GetUserNameW(name, &length) ? QString::fromWCharArray(name) : QString(),
+                                    ::GetCurrentProcessId(), WindowsAccounts::CurrentUser());
     HANDLE log = ::RegisterEventSourceW(nullptr, reinterpret_cast<const wchar_t *>(source.utf16()));
     if (!log)
         return;
-    const wchar_t *strings[] = {reinterpret_cast<const wchar_t *>(line.utf16())};
-    const WORD type = result == Result::Failed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
-    QByteArray sid = WindowsAccounts::CurrentUser(); // the event's user
-    ::ReportEventW(log, type, 0, SaveRecordEvent, sid.isEmpty() ? nullptr : sid.data(), 1, 0, strings, nullptr);
+    const wchar_t *strings[] = {reinterpret_cast<const wchar_t *>(event.text.utf16())};
+    ::ReportEventW(log, event.type, 0, SaveRecordEvent, event.user.isEmpty() ? nullptr : event.user.data(), 1, 0,
+                   strings, nullptr);
     ::DeregisterEventSource(log);
 }

@@ -48,6 +48,16 @@ QString WindowsAccounts::Name(PSID sid)
     return shown.isEmpty() ? QStringLiteral("?") : shown;
 }
 
+QString WindowsAccounts::NameOf(const QString &sid)
+{
+    PSID binary = nullptr;
+    if (!::ConvertStringSidToSidW(reinterpret_cast<const wchar_t *>(sid.utf16()), &binary))
+        return sid.isEmpty() ? QStringLiteral("?") : sid;
+    const QString name = Name(binary);
+    ::LocalFree(binary);
+    return name;
+}
+
 QString WindowsAccounts::Group(const QString &name)
 {
     BYTE sid[SECURITY_MAX_SID_SIZE];

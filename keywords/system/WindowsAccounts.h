@@ -18,6 +18,8 @@ public:
     static QString WellKnown(WELL_KNOWN_SID_TYPE type);
     // DOMAIN\name, or the SID's string form when the system knows no name.
     static QString Name(PSID sid);
+    // The same for a SID in its string form.
+    static QString NameOf(const QString &sid);
     // The string form of a local group's SID; empty when there is none.
     static QString Group(const QString &name);
 };

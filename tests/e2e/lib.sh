@@ -6,8 +6,31 @@ set -eu${E2E_TRACE:+x}
 CAPTION="Vantrel 通用防注入过滤器"
 export OUT=${E2E_OUT:-/tmp/vantrel-e2e}
 
-fail() { echo "FAIL: $*" >&2; import -window root "$OUT/failure.png" 2>/dev/null || true; exit 1; }
+fail() { echo "FAIL: $*" >&2; timeout 20 import -window root "$OUT/failure.png" 2>/dev/null || true; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
+
+# Every wait has a bound: a window that never comes, or a hung xdotool, Wine
+# program or installer, fails the scenario at once with a screenshot rather
+# than holding its test up until CTest's timeout.
+# within SECONDS COMMAND...: runs the command, failing when it has not ended by
+# then, and saying so on the scenario's own stderr (fd 9) even where the
+# command's errors are silenced.
+exec 9>&2
+within() {
+    local status=0
+    timeout "$1" "${@:2}" || status=$?
+    [ "$status" != 124 ] || fail "$2 ${3:-} has not ended after $1 s" 2>&9
+    return "$status"
+}
+xdotool() { within 20 xdotool "$@"; }
+wmctrl() { within 20 wmctrl "$@"; }
+wine() { within 120 wine "$@"; }
+wineserver() { within 60 wineserver "$@"; }
+# await COMMAND...: waits until the command succeeds, $AWAIT seconds (10 unless set) at the most.
+await() {
+    local end=$((SECONDS + ${AWAIT:-10}))
+    until "$@" 2>/dev/null; do [ "$SECONDS" -lt "$end" ] || return 1; sleep 0.1; done
+}
 
 enter() {
     if [ -z "${E2E_ROOT:-}" ]; then
@@ -34,11 +57,9 @@ enter() {
 desktop() {
     export LC_ALL=C.UTF-8
     openbox >/dev/null 2>&1 &
-    until wmctrl -m >/dev/null 2>&1; do sleep 0.1; done
+    await wmctrl -m >/dev/null || fail "the window manager has not started"
 }
 
-# await COMMAND...: waits until the command succeeds, ten seconds at the most.
-await() { for _ in $(seq 100); do "$@" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 # started COMMAND...: runs it in the background, its errors in $OUT/stderr;
 # ended STATUS: it has ended, with that exit status.
 started() { rm -f "$OUT/status"; (set +e; "$@" 2>"$OUT/stderr"; echo $? >"$OUT/status") & }
@@ -48,17 +69,12 @@ ended() {
 }
 
 # window TITLE [OTHER_THAN]: the id of a shown window of that title, not one
-# of the ids (one a line) in OTHER_THAN, waiting for it ($WAIT_TENTHS tenths
-# of a second, 200 unless set).
-window() {
-    for _ in $(seq "${WAIT_TENTHS:-200}"); do
-        w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -vx "${2:-none}" | head -n 1) || true
-        [ -z "$w" ] || { echo "$w"; return; }
-        sleep 0.1
-    done
-    fail "no window \"$1\" appeared"
-}
-gone() { for _ in $(seq 100); do xdotool search --onlyvisible --name . | grep -qx "$1" || return 0; sleep 0.1; done; fail "window $1 is still open"; }
+# of the ids (one a line) in OTHER_THAN, waiting for it ($WINDOW_WAIT
+# seconds, 20 unless set); gone ID: it has closed.
+shown() { xdotool search --onlyvisible --name "^$1\$" | grep -vx "${2:-none}" | head -n 1 | grep .; }
+window() { AWAIT=${WINDOW_WAIT:-20} await shown "$@" || fail "no window \"$1\" appeared"; }
+closed() { ! xdotool search --onlyvisible --name . | grep -qx "$1"; }
+gone() { await closed "$1" || fail "window $1 is still open"; }
 
 # The main window's buttons, at their centres in its client area, and the
 # row at the top of its list: click "$MAIN" $SAVE_BUTTON.
@@ -71,9 +87,20 @@ click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" c
 close_window() { wmctrl -i -c "$1"; gone "$1"; }
 # answer MAIN TITLE KEY...: answers the box of that title that MAIN opened.
 answer() { b=$(window "$2" "$1"); shot "${SHOT:-question}"; keys "$b" "${@:3}"; gone "$b"; }
+# add_dialog: the add dialog that $MAIN opened, in $DIALOG. It must lie on the
+# screen and clear of the main window's buttons (its client area from 320,24
+# to 401,209), where the next click would otherwise land in the dialog.
+add_dialog() {
+    DIALOG=$(window 添加URL过滤字符)
+    geometry "$MAIN" && local mx=$X my=$Y && geometry "$DIALOG"
+    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
+        || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
+    [ "$X" -ge $((mx + 401)) ] || [ $((X + WIDTH)) -le $((mx + 320)) ] || [ "$Y" -ge $((my + 209)) ] \
+        || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
+}
 # add_keyword TEXT KEY...: types it into the add dialog, then the keys that close it.
-add_keyword() { DIALOG=$(window 添加URL过滤字符); type_in "$DIALOG" "$1"; keys "$DIALOG" "${@:2}"; gone "$DIALOG"; }
-shot() { import -window root "$OUT/$1.png"; }
+add_keyword() { add_dialog; type_in "$DIALOG" "$1"; keys "$DIALOG" "${@:2}"; gone "$DIALOG"; }
+shot() { timeout 20 import -window root "$OUT/$1.png"; }
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
 DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)

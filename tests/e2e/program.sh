@@ -35,12 +35,7 @@ MAIN=$(window "$CAPTION")
 [ "$(stat -c %a /tarnwick)" = 755 ] || fail "a new /tarnwick is $(stat -c %a /tarnwick), not 755"
 # Add has the focus at first, and Enter presses it.
 keys "$MAIN" Return
-DIALOG=$(window 添加URL过滤字符)
-geometry "$MAIN" && mx=$X my=$Y && geometry "$DIALOG"
-[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
-    || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
-[ "$X" -ge $((mx + 401)) ] || [ $((X + WIDTH)) -le $((mx + 320)) ] || [ "$Y" -ge $((my + 209)) ] \
-    || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
+add_dialog
 shot add
 # Return and Escape in the text box do nothing; Enter on the focused OK presses it.
 type_in "$DIALOG" "union all"
@@ -108,7 +103,7 @@ saved "'" "*" % and exec insert select delete updata count chr theirs mine later
 
 # With the dialog open, closing the main window ends the program once the dialog closes.
 click "$MAIN" $ADD_BUTTON
-DIALOG=$(window 添加URL过滤字符)
+add_dialog
 close_window "$MAIN"
 [ ! -s "$OUT/status" ] || fail "the program ended with the add dialog open"
 close_window "$DIALOG"

@@ -29,25 +29,26 @@ setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
 logged() { rm -f "$LOG"; setup "/$1=Z:$(tr / '\\' <<<"$LOG")" "${@:2}"; log=$(iconv -f UTF-16 -t UTF-8 "$LOG" | tr -d '\r'); }
 
 # What a dry run over folders that are there, each holding inject.txt, must
-# write: each folder's ACL replaced in one step, opened to the group (and in
-# C:\tarnwick to the filter's readers), and what is inside made
-# Administrators' and inheriting it. On a fresh machine the folders are made
-# with the locked ACL instead, and hold nothing.
+# write: each folder's ACL replaced in one step, what is inside made
+# Administrators' and inheriting it, and only then the folder opened to the
+# group (and in C:\tarnwick to the filter's readers), the right to add a file
+# last. On a fresh machine the folders are made with the locked ACL instead,
+# and hold nothing.
 existing=$(cat <<'EOF'
 "C:\windows\system32\net.exe" localgroup "vantrel-filter" /add "/comment:Vantrel 通用防注入过滤器"
 SetNamedSecurityInfo "C:\ProgramData\Vantrel Filter" D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
 "C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter" /setowner *S-1-5-32-544 /L /Q
-"C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter" /grant vantrel-filter:(RD,WD,X,RA,REA,RC,S) /L /Q
-"C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter" /grant vantrel-filter:(OI)(IO)M /L /Q
 "C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter\inject.txt" /setowner *S-1-5-32-544 /L /Q
 "C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter\inject.txt" /reset /L /Q
+"C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter" /grant vantrel-filter:(OI)(IO)M /L /Q
+"C:\windows\system32\icacls.exe" "C:\ProgramData\Vantrel Filter" /grant vantrel-filter:(RD,WD,X,RA,REA,RC,S) /L /Q
 SetNamedSecurityInfo "C:\tarnwick" D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)
 "C:\windows\system32\icacls.exe" "C:\tarnwick" /setowner *S-1-5-32-544 /L /Q
-"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant vantrel-filter:(RD,WD,X,RA,REA,RC,S) /L /Q
-"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant vantrel-filter:(OI)(IO)M /L /Q
-"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant *S-1-5-32-545:(OI)(CI)R /L /Q
 "C:\windows\system32\icacls.exe" "C:\tarnwick\inject.txt" /setowner *S-1-5-32-544 /L /Q
 "C:\windows\system32\icacls.exe" "C:\tarnwick\inject.txt" /reset /L /Q
+"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant vantrel-filter:(OI)(IO)M /L /Q
+"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant *S-1-5-32-545:(OI)(CI)R /L /Q
+"C:\windows\system32\icacls.exe" "C:\tarnwick" /grant vantrel-filter:(RD,WD,X,RA,REA,RC,S) /L /Q
 EOF
 )
 fresh=$(grep -v 'inject.txt' <<<"${existing//SetNamedSecurityInfo/CreateDirectory}")
