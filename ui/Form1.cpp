@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "BackgroundSave.h"
 #include "DefaultKeywords.h"
 #include "KeywordDelegate.h"
 #include "KeywordDisplay.h"
@@ -9,6 +10,8 @@
 #include "Twips.h"
 #include "add.h"
 
+#include <QAccessibleWidget>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -28,10 +31,22 @@ auto CursorWhile(Qt::CursorShape shape)
     return qScopeGuard(&QGuiApplication::restoreOverrideCursor);
 }
 
+// Each window as what it is: a plain widget reads as a mere filler.
+QAccessibleInterface *WindowRole(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Form1"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    if (className == QLatin1String("add"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
+    return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<Form1> Form1::Start(const Locations &locations)
 {
+    static const bool roles = (QAccessible::installFactory(WindowRole), true);
+    Q_UNUSED(roles);
     std::unique_ptr<Form1> window(new Form1(locations));
     const StoreResult started = window->m_store.StartUp(window->m_keywords);
     if (!started.Done()) {
@@ -74,9 +89,11 @@ Form1::Form1(const Locations &locations)
     Command4->setGeometry(Twips::Rect(this, 4800, 1800, 1215, 615));
     Command5->setGeometry(Twips::Rect(this, 4800, 2520, 1215, 615));
 
-    m_keywords.setHeaderData(0, Qt::Horizontal, QStringLiteral("过滤URL关键字列表"));
+    const QString heading = QStringLiteral("过滤URL关键字列表");
+    m_keywords.setHeaderData(0, Qt::Horizontal, heading);
     ListView1->setModel(&m_keywords);
-    ListView1->horizontalHeader()->resizeSection(0, Twips::ToPixels(4440, logicalDpiX()));
+    ListView1->setAccessibleName(heading);
+    ListView1->horizontalHeader()->resizeSection(0, Twips::Width(this, 4440));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
     connect(delegate, &KeywordDelegate::Refused, this,
@@ -142,7 +159,7 @@ QPoint Form1::AddDialogPlace(const QSize &size) const
     QRect buttons;
     for (const QPushButton *button : {Command1, Command2, Command4, Command5})
         buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
-    return PlaceBeside(outer, buttons, framed, screen()->availableGeometry(), Twips::ToPixels(120, logicalDpiX()));
+    return PlaceBeside(outer, buttons, framed, screen()->availableGeometry(), Twips::Width(this, 120));
 }
 
 QPoint Form1::PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen, int gap)
@@ -194,11 +211,14 @@ void Form1::Command5_Click()
     // fix the cause and save again.
     SaveResult saved;
     {
-        // A save may wait some seconds for another operator's save to finish.
+        // The window answers while the save waits for another operator's,
+        // but takes no input.
         const auto waiting = CursorWhile(Qt::WaitCursor);
-        saved = m_store.SaveAndPublish(m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
+        m_saving = true;
+        saved = BackgroundSave(this).Run(m_store, m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
             return AskAboutTheirChanges(path, theirs);
         });
+        m_saving = false;
         if (saved.merged) {
             m_keywords.Clear();
             m_keywords.AppendAll(std::move(*saved.merged));
@@ -206,6 +226,20 @@ void Form1::Command5_Click()
     }
     if (saved.outcome == StoreResult::Outcome::Failed)
         Report(saved.message);
+    if (std::exchange(m_closeWhenSaved, false) && saved.Done())
+        close();
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    // Closed while saving, the window goes once the list is saved; a save
+    // that fails or is cancelled keeps it open, with the edits.
+    if (m_saving) {
+        m_closeWhenSaved = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 OnChange Form1::AskAboutTheirChanges(const QString &path, const KeywordMerge::Changes &theirs)

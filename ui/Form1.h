@@ -1,8 +1,8 @@
 #pragma once
 
-#include "KeywordList.h"
 #include "KeywordMerge.h"
 #include "KeywordStore.h"
+#include "ShownKeywordList.h"
 #include "add.h"
 
 #include <QPointer>
@@ -44,6 +44,9 @@ private slots:
     void Command4_Click();
     void Command5_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     explicit Form1(const Locations &locations);
     void Report(const QString &error);
@@ -57,6 +60,8 @@ private:
     QPushButton *Command4;
     QPushButton *Command5;
     KeywordStore m_store;
-    KeywordList m_keywords;
+    ShownKeywordList m_keywords;
     QPointer<add> m_add;
+    bool m_saving = false;
+    bool m_closeWhenSaved = false;
 };

@@ -40,12 +40,9 @@ void FitTitle(QMessageBox &box)
                       grid->rowCount(), 0, 1, grid->columnCount());
 }
 
-// Shows the box and returns the answer of the button chosen.
-Answer Run(QMessageBox &box, const QList<std::pair<QAbstractButton *, Answer>> &answers)
+// What every box of the program is, whether it asks or tells.
+void Prepare(QMessageBox &box, const QList<QAbstractButton *> &buttons)
 {
-    QList<QAbstractButton *> buttons;
-    for (const auto &[button, answer] : answers)
-        buttons << button;
     box.setWindowModality(Qt::ApplicationModal);
     // Boxes quote keywords and paths, which anyone who may save can choose:
     // read as rich text, "<!--" would hide the rest of a question, and an
@@ -57,6 +54,15 @@ Answer Run(QMessageBox &box, const QList<std::pair<QAbstractButton *, Answer>> &
     box.setDefaultButton(qobject_cast<QPushButton *>(buttons.first()));
     box.setEscapeButton(buttons.last());
     FitTitle(box);
+}
+
+// Shows the box and returns the answer of the button chosen.
+Answer Run(QMessageBox &box, const QList<std::pair<QAbstractButton *, Answer>> &answers)
+{
+    QList<QAbstractButton *> buttons;
+    for (const auto &[button, answer] : answers)
+        buttons << button;
+    Prepare(box, buttons);
     const Answer escape = answers.constLast().second;
     if (nextAnswers) {
         shown.append({box.windowTitle(), box.text()});
@@ -96,6 +102,16 @@ void MessageBoxes::Error(QWidget *parent, const QString &title, const QString &t
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     Run(box, {{box.button(QMessageBox::Ok), Answer::Ok}});
+}
+
+std::unique_ptr<QMessageBox> MessageBoxes::Note(QWidget *parent, const QString &title, const QString &text,
+                                                const QString &button, const std::function<void()> &pressed)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    Prepare(*box, {box->addButton(button, QMessageBox::RejectRole)});
+    QObject::connect(box.get(), &QDialog::finished, box.get(), pressed);
+    box->show();
+    return box;
 }
 
 void MessageBoxes::SetNextAnswers(const QList<Answer> &answers)

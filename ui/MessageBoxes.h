@@ -3,8 +3,11 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <utility>
 
+class QMessageBox;
 class QWidget;
 
 // Every message box of the program, each given its parent, title and text in
@@ -28,6 +31,12 @@ public:
     // A question with these buttons, in their order, and no icon.
     static Answer Choice(QWidget *parent, const QString &title, const QString &text, const QList<Button> &buttons);
     static void Error(QWidget *parent, const QString &title, const QString &text);
+    // A note that stays up while something takes its time, until it is
+    // deleted, with one button; the button, Esc, or closing the note calls
+    // pressed, and the note goes. It asks nothing, so it is shown even while
+    // tests give the answers.
+    static std::unique_ptr<QMessageBox> Note(QWidget *parent, const QString &title, const QString &text,
+                                             const QString &button, const std::function<void()> &pressed);
 
     // For tests: from now on no box is shown. Each is kept, as its title and
     // text, for TakeShown(), and takes the next of these answers, or the one

@@ -68,15 +68,17 @@ ended() {
     [ "$(cat "$OUT/status")" = "$1" ] || fail "exit status $(cat "$OUT/status"), expected $1"
 }
 
-# window TITLE [OTHER_THAN]: the id of a shown window of that title, waiting
-# for it ($WINDOW_WAIT seconds, 20 unless set); gone ID: it has closed.
+# window TITLE [OTHER_THAN]: the id of a shown window of that title, not one
+# of the ids (one a line) in OTHER_THAN, waiting for it ($WINDOW_WAIT
+# seconds, 20 unless set); gone ID: it has closed.
 shown() { xdotool search --onlyvisible --name "^$1\$" | grep -vx "${2:-none}" | head -n 1 | grep .; }
 window() { AWAIT=${WINDOW_WAIT:-20} await shown "$@" || fail "no window \"$1\" appeared"; }
 closed() { ! xdotool search --onlyvisible --name . | grep -qx "$1"; }
 gone() { await closed "$1" || fail "window $1 is still open"; }
 
-# The main window's buttons, at their centres in its client area: click "$MAIN" $SAVE_BUTTON.
-ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188"
+# The main window's buttons, at their centres in its client area, and the
+# row at the top of its list: click "$MAIN" $SAVE_BUTTON.
+ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188" TOP_ROW="100 62"
 
 # Real input, into a window given by its id; click takes a point of its client area.
 keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }

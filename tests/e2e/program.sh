@@ -65,16 +65,33 @@ save Return
 SHOT=changed answer "$MAIN" "$CAPTION" Return
 saved "'" "*" % and exec insert select delete updata count chr theirs mine
 
-# Another save holds the lock and does not end: within its bound of 5 s, a
-# message names who holds it, nothing is written, and the edit stays.
+# Another save holds the lock and does not end. While this save waits, the
+# window answers the window manager, and Delete, by its key or its button,
+# reaches nothing; after half a second a note says who holds the lock, and
+# its 取消 (Esc) ends the wait with nothing written.
 "$HOLDER" --hold-lock $WORKING 60000 >"$OUT/holder" &
 holder=$!
 await grep -q locked "$OUT/holder" || fail "the other save took no lock"
 click "$MAIN" $ADD_BUTTON
 add_keyword later alt+o
+click "$MAIN" $TOP_ROW
+save Return
+xdotool key --delay 80 alt+d mousemove --window "$MAIN" $DELETE_BUTTON click 1
+slowest=$(/usr/bin/python3 "$(dirname "$0")/ping.py" 1.5 "$MAIN") || fail "the window stopped answering while it saved"
+[ "$slowest" -le 250 ] || fail "the window answered the window manager after $slowest ms while it saved"
+note=$(window "$CAPTION" "$MAIN")
+shot wait
+keys "$note" Escape
+gone "$note"
+sleep 1
+[ "$(xdotool search --onlyvisible --name "^$CAPTION\$" | grep -cvx "$MAIN")" = 0 ] || fail "a message after the wait was cancelled"
+saved "'" "*" % and exec insert select delete updata count chr theirs mine
+# Not cancelled, the wait ends within its bound of 5 s with a message naming
+# who holds the lock; nothing is written, and the edits stay.
 save Return
 asked=$(date +%s%N)
-window "$CAPTION" "$MAIN" >/dev/null
+note=$(window "$CAPTION" "$MAIN")
+window "$CAPTION" "$MAIN"$'\n'"$note" >/dev/null
 waited=$((($(date +%s%N) - asked) / 1000000))
 [ "$waited" -ge 4500 ] && [ "$waited" -le 8000 ] || fail "the busy message came after $waited ms, not after 5 s"
 grep -q "（进程 $holder）正在保存这份列表" "$OUT/stderr" || fail "the busy message does not name the holder: $(tail -n 1 "$OUT/stderr")"
@@ -91,3 +108,4 @@ close_window "$MAIN"
 [ ! -s "$OUT/status" ] || fail "the program ended with the add dialog open"
 close_window "$DIALOG"
 ended 0
+
