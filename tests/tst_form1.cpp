@@ -168,6 +168,16 @@ private slots:
         Case("rows as tall as a line of text", two, [this] { QCOMPARE(View()->visualRect(Row(1)).height(), View()->sizeHintForRow(1)); }, two);
         Case("No to Restore", {"a"}, [this] { Answer({MessageBoxes::Answer::No}), Click("Command4"); }, {"a"}, {{RestoreTitle, RestoreText}});
         Case("No to Save", {"a"}, [this] { Answer({MessageBoxes::Answer::No}), Click("Command5"), Saved({"a"}); }, {"a"}, {{Form1::Caption(), SaveText}});
+#ifndef Q_OS_WIN // where a folder's mode says who may write in it
+        Case("Save where anyone may write: saved, and said so", {"a"}, [this] {
+            const QString folder = Locations::InRoot(m_dir.path()).filterDirectory;
+            QVERIFY2(QFile::setPermissions(folder, QFileDevice::Permissions(0x7777)), "cannot open the filter's folder to all");
+            Answer({MessageBoxes::Answer::Yes}), Click("Command5"), Saved({"a"});
+            const Boxes shown = MessageBoxes::TakeShown();
+            QVERIFY2(shown.size() == 2 && shown[1].second.startsWith("注意：文件夹 " + folder + " 也允许所有用户"),
+                     qPrintable(shown.value(1).second));
+        }, {"a"});
+#endif
     }
     void mainWindow() { Play(); }
 

@@ -224,8 +224,12 @@ void Form1::Command5_Click()
             m_keywords.AppendAll(std::move(*saved.merged));
         }
     }
+    // A save that went through says nothing, unless others may write where
+    // the filter reads.
     if (saved.outcome == StoreResult::Outcome::Failed)
-        Report(saved.message);
+        Report(saved.warning.isEmpty() ? saved.message : saved.message + QStringLiteral("\n\n") + saved.warning);
+    else if (!saved.warning.isEmpty())
+        MessageBoxes::Warning(this, Caption(), saved.warning);
     if (std::exchange(m_closeWhenSaved, false) && saved.Done())
         close();
 }

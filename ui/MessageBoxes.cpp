@@ -97,11 +97,25 @@ Answer MessageBoxes::Choice(QWidget *parent, const QString &title, const QString
     return Run(box, answers);
 }
 
-void MessageBoxes::Error(QWidget *parent, const QString &title, const QString &text)
+namespace {
+
+void Tell(QMessageBox::Icon icon, QWidget *parent, const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, parent);
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
     box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     Run(box, {{box.button(QMessageBox::Ok), Answer::Ok}});
+}
+
+} // namespace
+
+void MessageBoxes::Error(QWidget *parent, const QString &title, const QString &text)
+{
+    Tell(QMessageBox::Critical, parent, title, text);
+}
+
+void MessageBoxes::Warning(QWidget *parent, const QString &title, const QString &text)
+{
+    Tell(QMessageBox::Warning, parent, title, text);
 }
 
 std::unique_ptr<QMessageBox> MessageBoxes::Note(QWidget *parent, const QString &title, const QString &text,

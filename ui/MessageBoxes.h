@@ -31,6 +31,8 @@ public:
     // A question with these buttons, in their order, and no icon.
     static Answer Choice(QWidget *parent, const QString &title, const QString &text, const QList<Button> &buttons);
     static void Error(QWidget *parent, const QString &title, const QString &text);
+    // What the user should know of something that went through.
+    static void Warning(QWidget *parent, const QString &title, const QString &text);
     // A note that stays up while something takes its time, until it is
     // deleted, with one button; the button, Esc, or closing the note calls
     // pressed, and the note goes. It asks nothing, so it is shown even while
