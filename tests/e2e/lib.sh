@@ -1,7 +1,8 @@
 # Shared by the end-to-end scenarios. A scenario on Linux sources this file and
 # calls enter "$@" first: that runs the scenario again in a private root (an overlay
 # over "/" in a mount namespace of its own, so nothing it writes outlives it,
-# the machine's /tarnwick included) on a virtual screen with a window manager.
+# the machine's /tarnwick and /dev/log included) on a virtual screen with a
+# window manager.
 set -eu${E2E_TRACE:+x}
 CAPTION="Vantrel 通用防注入过滤器"
 export OUT=${E2E_OUT:-/tmp/vantrel-e2e}
@@ -43,7 +44,17 @@ enter() {
         unshare --mount --propagation private sh -c '
             r=$E2E_ROOT
             mount -t overlay overlay -o "lowerdir=/,upperdir=$r/upper,workdir=$r/work" "$r/root" || exit 77
-            for d in /proc /sys /dev /tmp "$OUT"; do mount --rbind "$d" "$r/root$d"; done
+            for d in /proc /sys /tmp "$OUT"; do mount --rbind "$d" "$r/root$d"; done
+            # A /dev of its own, each entry the machine'"'"'s, so that the scenario
+            # may put a system log at /dev/log without touching the machine'"'"'s.
+            mount -t tmpfs -o mode=0755 tmpfs "$r/root/dev"
+            for e in /dev/* /dev/.[!.]*; do
+                n=$r/root$e
+                if [ -L "$e" ]; then cp -P "$e" "$n"
+                elif [ -d "$e" ]; then mkdir "$n" && mount --rbind "$e" "$n"
+                elif [ -e "$e" ]; then touch "$n" && mount --bind "$e" "$n"
+                fi
+            done
             exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@" || rc=$?
         rm -rf "$E2E_ROOT"
         exit $rc
@@ -101,6 +112,21 @@ add_dialog() {
 # add_keyword TEXT KEY...: types it into the add dialog, then the keys that close it.
 add_keyword() { add_dialog; type_in "$DIALOG" "$1"; keys "$DIALOG" "${@:2}"; gone "$DIALOG"; }
 shot() { timeout 20 import -window root "$OUT/$1.png"; }
+# system_log FILE: a system log of the private root's own at /dev/log, each
+# record a line of FILE, as a syslog daemon would get it, until the scenario
+# ends (it sets the scenario's EXIT trap).
+system_log() {
+    /usr/bin/python3 -c '
+import socket, sys
+log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+log.bind("/dev/log")
+with open(sys.argv[1], "ab", 0) as records:
+    while True:
+        records.write(log.recv(65536) + b"\n")' "$1" </dev/null >/dev/null 2>&1 &
+    # shellcheck disable=SC2064 # the listener's own process, now
+    trap "kill $! 2>/dev/null || :" EXIT
+    await test -S /dev/log || fail "no system log at /dev/log"
+}
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
 DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)

@@ -6,6 +6,7 @@ enter "$@"
 HOLDER=$2
 DIR=/opt/vantrel-filter WORKING=/opt/vantrel-filter/inject.txt PUBLISHED=/tarnwick/inject.txt
 rm -rf /tarnwick $DIR && mkdir -p $DIR && cp "$1" $DIR/
+rm -f "$OUT/log" && system_log "$OUT/log"
 
 # The Restore box is wide enough for its long title (about 330 pixels in bold).
 restore() {
@@ -100,6 +101,16 @@ kill $holder
 saved "'" "*" % and exec insert select delete updata count chr theirs mine
 save Return
 saved "'" "*" % and exec insert select delete updata count chr theirs mine later
+
+# "select" swapped for one with a Cyrillic е: the list shows the look-alike by
+# its code, and the record escapes it, so that neither reads as "select".
+click "$MAIN" $ADD_BUTTON
+add_keyword "sеlect" alt+o
+shot lookalike
+save Return
+saved "'" "*" % and exec insert select delete updata count chr theirs mine later "sеlect"
+await grep -q 'result=saved wrote=working,published added=1 removed=0 .* keywords=+"s\\u0435lect"$' "$OUT/log" \
+    || fail "the record of the look-alike's save is not escaped: $(tail -n 1 "$OUT/log")"
 
 # With the dialog open, closing the main window ends the program once the dialog closes.
 click "$MAIN" $ADD_BUTTON
