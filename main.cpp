@@ -15,8 +15,8 @@ int main(int argc, char *argv[])
 
     // Qt's own texts (a text box's context menu) in the interface's language.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&qtTexts);
 
     const auto window = Form1::Start(Locations::ForProgramDirectory(QCoreApplication::applicationDirPath()));

@@ -44,8 +44,14 @@ inline qint64 ResidentBytes(const char *field)
     }
     return -1;
 }
-inline qint64 CurrentResidentBytes() { return ResidentBytes("VmRSS:"); }
-inline qint64 PeakResidentBytes() { return ResidentBytes("VmHWM:"); }
+inline qint64 CurrentResidentBytes()
+{
+    return ResidentBytes("VmRSS:");
+}
+inline qint64 PeakResidentBytes()
+{
+    return ResidentBytes("VmHWM:");
+}
 
 // Starts a new peak at the current resident size; false where the kernel
 // cannot.

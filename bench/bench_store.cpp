@@ -41,12 +41,26 @@ namespace {
 // Chinese words, 1 to 20 characters, with some repeats and empty lines.
 QStringList MakeKeywords(qsizetype count)
 {
-    static const char16_t *const fragments[] = {
-        u"select", u"union all", u"或", u"管理员", u"%27", u"and", u"exec", u"insert",
-        u"delete", u"drop table", u"update", u"count", u"chr", u"mid", u"xp_cmdshell",
-        u"truncate", u"declare", u"char(", u"0x", u"--", u"/*", u"' or '1'='1", u"<script>",
-        u"用户", u"密码", u"删除", u"数据库", u"注入", u"后台登录", u"表", u"from", u"where",
-        u"sleep(", u"information_schema", u"%20", u"=", u"查询", u"网站", u"1=1", u"@@version"};
+    static const char16_t *const fragments[] = {u"select",      u"union all",
+                                                u"或",          u"管理员",
+                                                u"%27",         u"and",
+                                                u"exec",        u"insert",
+                                                u"delete",      u"drop table",
+                                                u"update",      u"count",
+                                                u"chr",         u"mid",
+                                                u"xp_cmdshell", u"truncate",
+                                                u"declare",     u"char(",
+                                                u"0x",          u"--",
+                                                u"/*",          u"' or '1'='1",
+                                                u"<script>",    u"用户",
+                                                u"密码",        u"删除",
+                                                u"数据库",      u"注入",
+                                                u"后台登录",    u"表",
+                                                u"from",        u"where",
+                                                u"sleep(",      u"information_schema",
+                                                u"%20",         u"=",
+                                                u"查询",        u"网站",
+                                                u"1=1",         u"@@version"};
     constexpr int fragmentCount = int(std::size(fragments));
 
     std::mt19937 random(936);
@@ -112,8 +126,7 @@ void ReplaceFile(const QString &path, const QByteArray &bytes, bool syncDirector
             Die(QStringLiteral("cannot write %1").arg(path));
         done += n;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0
-        || ::rename(temporary.constData(), target.constData()) != 0)
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(temporary.constData(), target.constData()) != 0)
         Die(QStringLiteral("cannot replace %1").arg(path));
     if (syncDirectory) {
         const QByteArray directory = QFile::encodeName(QFileInfo(path).absolutePath());
@@ -190,14 +203,20 @@ Timing Measure(const QString &directory, const QStringList &keywords, int repeti
         }
         for (int step = 0; step < 3; ++step) {
             switch ((i + step) % 3) {
-            case 0: saves << save(); break;
-            case 1: saveFloors << saveFloor(false); break;
-            case 2: saveFloorsSynced << saveFloor(true); break;
+            case 0:
+                saves << save();
+                break;
+            case 1:
+                saveFloors << saveFloor(false);
+                break;
+            case 2:
+                saveFloorsSynced << saveFloor(true);
+                break;
             }
         }
     }
-    return {double(bytes.size()) / 1e6, Median(loads), Median(loadFloors), Median(saves),
-            Median(saveFloors), Median(saveFloorsSynced)};
+    return {double(bytes.size()) / 1e6, Median(loads),           Median(loadFloors), Median(saves),
+            Median(saveFloors),         Median(saveFloorsSynced)};
 }
 
 // ---- Memory, measured in a fresh child process per size ---------------------
@@ -243,9 +262,8 @@ int MemoryChild(const QString &directory, const QString &kind)
         ReplaceFile(warm.publishedCopy, encoded, true);
         afterSave = bench::PeakResidentBytes();
     }
-    std::printf("%lld %lld %lld %lld\n", static_cast<long long>(base),
-                static_cast<long long>(afterLoad), static_cast<long long>(held),
-                static_cast<long long>(afterSave));
+    std::printf("%lld %lld %lld %lld\n", static_cast<long long>(base), static_cast<long long>(afterLoad),
+                static_cast<long long>(held), static_cast<long long>(afterSave));
     return 0;
 }
 
@@ -257,17 +275,14 @@ struct Memory
 Memory MeasureMemory(const QString &directory, const QString &kind, qsizetype count)
 {
     QProcess child;
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--memory-child"), directory, kind});
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--memory-child"), directory, kind});
     if (!child.waitForFinished(600000) || child.exitCode() != 0)
         Die(QStringLiteral("memory child failed: %1").arg(QString::fromLocal8Bit(child.readAllStandardError())));
     const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
     if (f.size() != 4)
         Die(QStringLiteral("memory child printed nothing usable"));
-    const double base = f[0].toDouble(), peakLoad = f[1].toDouble(), held = f[2].toDouble(),
-                 peakSave = f[3].toDouble();
-    return {(peakLoad - base) / double(count), (held - base) / double(count),
-            (peakSave - base) / double(count)};
+    const double base = f[0].toDouble(), peakLoad = f[1].toDouble(), held = f[2].toDouble(), peakSave = f[3].toDouble();
+    return {(peakLoad - base) / double(count), (held - base) / double(count), (peakSave - base) / double(count)};
 }
 
 } // namespace
@@ -317,8 +332,9 @@ int main(int argc, char *argv[])
                     t.load * 1e6 / double(count), t.save, t.saveFloor, t.save / t.saveFloor,
                     t.save * 1e6 / double(count), t.saveFloorSynced, t.save / t.saveFloorSynced);
         std::fflush(stdout);
-        memory.append({count, {MeasureMemory(directory, QStringLiteral("store"), count),
-                               MeasureMemory(directory, QStringLiteral("floor"), count)}});
+        memory.append({count,
+                       {MeasureMemory(directory, QStringLiteral("store"), count),
+                        MeasureMemory(directory, QStringLiteral("floor"), count)}});
         QDir(directory).removeRecursively();
     }
 
@@ -327,8 +343,8 @@ int main(int argc, char *argv[])
     std::printf("| keywords | load peak | floor | held after load | floor | save peak | floor |\n"
                 "|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const auto &[count, m] : memory)
-        std::printf("| %lld | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f |\n",
-                    static_cast<long long>(count), m.first.loadPeak, m.second.loadPeak,
-                    m.first.held, m.second.held, m.first.savePeak, m.second.savePeak);
+        std::printf("| %lld | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f |\n", static_cast<long long>(count),
+                    m.first.loadPeak, m.second.loadPeak, m.first.held, m.second.held, m.first.savePeak,
+                    m.second.savePeak);
     return 0;
 }

@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardItemModel>
-#include <QTemporaryDir>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -67,8 +67,16 @@ int RunForm(const QString &directory)
 
 QStringList Keywords(int count)
 {
-    static const QStringList words{"select", "union all", QStringLiteral("或"), QStringLiteral("管理员"),
-                                   "%27", "exec(", "and 1=1", QStringLiteral("删除表"), "", "chr("};
+    static const QStringList words{"select",
+                                   "union all",
+                                   QStringLiteral("或"),
+                                   QStringLiteral("管理员"),
+                                   "%27",
+                                   "exec(",
+                                   "and 1=1",
+                                   QStringLiteral("删除表"),
+                                   "",
+                                   "chr("};
     QStringList keywords;
     keywords.reserve(count);
     for (int i = 0; i < count; ++i)
@@ -108,7 +116,9 @@ int RunTable()
         }
         std::printf("  %-10d %10.1f %10.1f %9.2fx %8s\n", count, bench::Median(bare), bench::Median(form),
                     bench::Median(form) / bench::Median(bare),
-                    count == 12 ? "<=1.2x" : count == 1000000 ? "<1000ms" : "");
+                    count == 12        ? "<=1.2x"
+                    : count == 1000000 ? "<1000ms"
+                                       : "");
     }
 
     // Responsiveness with a million rows, in this process.

@@ -54,11 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             firstBad = (Gbk(lines.at(i), &lineOk), lineOk) ? 0 : i + 1;
         Expect(decoded.line == firstBad && ok == (firstBad == 0), "wrong line refused as not GBK");
     }
-    const auto nul = std::find_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) { return line.contains('\0'); });
+    const auto nul =
+            std::find_if(lines.cbegin(), lines.cend(), [](const QByteArray &line) { return line.contains('\0'); });
     const KeywordFile::Encoded saved = KeywordFile::Encode(decoded.keywords);
-    Expect(!ok || (decoded.keywords.size() == lines.size()
-                           && (nul == lines.cend() ? saved.fault == KeywordFile::Fault::None
-                                                   : saved.fault == KeywordFile::Fault::Nul
+    Expect(!ok
+                   || (decoded.keywords.size() == lines.size()
+                       && (nul == lines.cend() ? saved.fault == KeywordFile::Fault::None
+                                               : saved.fault == KeywordFile::Fault::Nul
                                                          && saved.position == nul - lines.cbegin() + 1)),
            "a list that loaded has another length than the file, or saving it is refused for another reason");
 
@@ -68,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const KeywordFile::Encoded encoded = KeywordFile::Encode(typed);
     if (encoded.fault == KeywordFile::Fault::None) {
         const KeywordFile::Decoded back = KeywordFile::Decode(encoded.bytes);
-        Expect(back.fault == KeywordFile::Fault::None && back.keywords == typed, "a saved list does not load back equal");
+        Expect(back.fault == KeywordFile::Fault::None && back.keywords == typed,
+               "a saved list does not load back equal");
     }
     return 0;
 }

@@ -4,10 +4,9 @@
 
 QStringList DefaultKeywords()
 {
-    return {QStringLiteral("'"),      QStringLiteral("*"),      QStringLiteral("%"),
-            QStringLiteral("and"),    QStringLiteral("exec"),   QStringLiteral("insert"),
-            QStringLiteral("select"), QStringLiteral("delete"), QStringLiteral("updata"),
-            QStringLiteral("count"),  QStringLiteral("chr"),    QStringLiteral("mid")};
+    return {QStringLiteral("'"),      QStringLiteral("*"),      QStringLiteral("%"),      QStringLiteral("and"),
+            QStringLiteral("exec"),   QStringLiteral("insert"), QStringLiteral("select"), QStringLiteral("delete"),
+            QStringLiteral("updata"), QStringLiteral("count"),  QStringLiteral("chr"),    QStringLiteral("mid")};
 }
 
 void RestoreDefaults(KeywordList &list)

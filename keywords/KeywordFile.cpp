@@ -77,9 +77,12 @@ KeywordFile::Fault KeywordFile::Check(const QString &keyword, qsizetype position
 QString KeywordFile::FaultText(Fault fault)
 {
     switch (fault) {
-    case Fault::LineBreak: return QStringLiteral("含有换行符");
-    case Fault::Nul: return QStringLiteral("含有空字符（NUL）");
-    case Fault::Unencodable: return QStringLiteral("含有 GBK 编码无法保存的字符");
+    case Fault::LineBreak:
+        return QStringLiteral("含有换行符");
+    case Fault::Nul:
+        return QStringLiteral("含有空字符（NUL）");
+    case Fault::Unencodable:
+        return QStringLiteral("含有 GBK 编码无法保存的字符");
     case Fault::ReadsAsUtf8:
         return QStringLiteral("以“锘”开头，保存后文件的开头恰好是 UTF-8 标记，下次启动时会被当作 UTF-8 文件拒绝读取");
     case Fault::None:

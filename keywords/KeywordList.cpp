@@ -37,8 +37,8 @@ void KeywordList::RemoveAt(qsizetype position)
     // Callers hold a valid position; anything else is a bug that must not
     // quietly delete the wrong keyword, so it stops the program in every build.
     if (position < 1 || position > Count())
-        qFatal("KeywordList::RemoveAt: position %lld is outside 1..%lld",
-               static_cast<long long>(position), static_cast<long long>(Count()));
+        qFatal("KeywordList::RemoveAt: position %lld is outside 1..%lld", static_cast<long long>(position),
+               static_cast<long long>(Count()));
     const int row = int(position - 1);
     beginRemoveRows(QModelIndex(), row, row);
     m_texts.removeAt(row);
@@ -74,8 +74,7 @@ QVariant KeywordList::data(const QModelIndex &index, int role) const
 
 bool KeywordList::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::EditRole
-        || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
     const QString text = value.toString();
     if (m_texts.at(index.row()) != text) {
@@ -99,11 +98,9 @@ QVariant KeywordList::headerData(int section, Qt::Orientation orientation, int r
     return QAbstractListModel::headerData(section, orientation, role);
 }
 
-bool KeywordList::setHeaderData(int section, Qt::Orientation orientation, const QVariant &value,
-                                int role)
+bool KeywordList::setHeaderData(int section, Qt::Orientation orientation, const QVariant &value, int role)
 {
-    if (section != 0 || orientation != Qt::Horizontal
-        || (role != Qt::EditRole && role != Qt::DisplayRole))
+    if (section != 0 || orientation != Qt::Horizontal || (role != Qt::EditRole && role != Qt::DisplayRole))
         return false;
     m_heading = value.toString();
     emit headerDataChanged(orientation, 0, 0);

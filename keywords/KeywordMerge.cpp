@@ -21,7 +21,8 @@ KeywordMerge::Changes KeywordMerge::Compare(const QStringList &before, const QSt
     // Most saves change a few keywords of a long list: only what lies between
     // the common start and the common end is counted.
     const auto [beforeEnd, afterEnd] = std::mismatch(before.crbegin(), before.crend(), after.crbegin(), after.crend());
-    const auto [beforeFrom, afterFrom] = std::mismatch(before.cbegin(), beforeEnd.base(), after.cbegin(), afterEnd.base());
+    const auto [beforeFrom, afterFrom] =
+            std::mismatch(before.cbegin(), beforeEnd.base(), after.cbegin(), afterEnd.base());
     QHash<QString, qsizetype> left = Counts(beforeFrom, beforeEnd.base());
     Changes changes;
     for (auto keyword = afterFrom; keyword != afterEnd.base(); ++keyword) {
@@ -52,7 +53,9 @@ QStringList KeywordMerge::Merge(const QStringList &base, const QStringList &thei
     QHash<QString, qsizetype> drop;
     for (auto count = inTheirs.cbegin(); count != inTheirs.cend(); ++count) {
         const qsizetype b = inBase.value(count.key()), t = *count, m = inMine.value(count.key());
-        const qsizetype kept = t >= b && m >= b ? std::max(t, m) : t <= b && m <= b ? std::min(t, m) : std::max<qsizetype>(t + m - b, 0);
+        const qsizetype kept = t >= b && m >= b ? std::max(t, m)
+                             : t <= b && m <= b ? std::min(t, m)
+                                                : std::max<qsizetype>(t + m - b, 0);
         if (kept < t)
             drop[count.key()] = t - kept;
     }

@@ -58,7 +58,10 @@ struct SaveResult : StoreResult
 class KeywordStore
 {
 public:
-    explicit KeywordStore(const Locations &locations) : m_at(locations) {}
+    explicit KeywordStore(const Locations &locations)
+        : m_at(locations)
+    {
+    }
 
     const Locations &At() const { return m_at; }
 

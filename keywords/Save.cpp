@@ -19,7 +19,7 @@ QString Unconfirmed(const QString &what, const QString &path, const SafeFile::Er
 {
     return QStringLiteral("%1 %2 已替换，但未能确认它已写入磁盘（同步文件夹 %3 时：%4），"
                           "如果系统此时断电，它可能恢复为旧的内容。")
-        .arg(what, path, e.path, SystemReason(e.code));
+            .arg(what, path, e.path, SystemReason(e.code));
 }
 
 // What keeps someone else's working copy from being merged, and what to do.
@@ -31,10 +31,11 @@ QString Unmergeable(const KeywordFile::Decoded &theirs)
     case KeywordFile::Fault::TooMany:
         return QStringLiteral("它有 %1 个关键字（行），超过了本程序的上限 %2 个，无法与你的修改合并。"
                               "请删去其中多余的行（例如大量空行），或把它移走，再保存")
-            .arg(QString::number(theirs.line), QString::number(KeywordFile::MaxKeywords));
+                .arg(QString::number(theirs.line), QString::number(KeywordFile::MaxKeywords));
     default:
-        return QStringLiteral("它的第 %1 行不是有效的 GBK 编码文本，无法与你的修改合并。请把它改为 GBK 编码，或把它移走，再保存")
-            .arg(theirs.line);
+        return QStringLiteral("它的第 %1 行不是有效的 GBK 编码文本，无法与你的修改合并。请把它改为 GBK "
+                              "编码，或把它移走，再保存")
+                .arg(theirs.line);
     }
 }
 
@@ -48,8 +49,13 @@ bool ReadNow(const SafeFile &file, QByteArray *bytes, bool *exists, SafeFile::Er
 } // namespace
 
 Save::Save(KeywordStore &store, const QStringList &keywords, const Person &person, SaveRecord &record)
-    : m_store(store), m_at(store.m_at), m_mine(keywords), m_person(person), m_record(record),
-      m_working(m_at.workingCopy), m_published(m_at.publishedCopy)
+    : m_store(store)
+    , m_at(store.m_at)
+    , m_mine(keywords)
+    , m_person(person)
+    , m_record(record)
+    , m_working(m_at.workingCopy)
+    , m_published(m_at.publishedCopy)
 {
 }
 
@@ -82,7 +88,7 @@ SaveResult Save::Run()
         } else if (m_retrying.elapsed() - m_asking > std::chrono::milliseconds(SaveWait).count()) {
             Fail(QStringLiteral("无法保存工作副本 %1：保存期间它被别的程序改动了 %2 次，%3 秒后仍在改动。"
                                 "请稍后再保存，你的修改仍在窗口中。")
-                     .arg(m_at.workingCopy, QString::number(m_passCount), QString::number(SaveWait.count()))
+                         .arg(m_at.workingCopy, QString::number(m_passCount), QString::number(SaveWait.count()))
                  + NothingChanged);
             return m_result;
         }
@@ -92,7 +98,7 @@ SaveResult Save::Run()
     if (published == Published::Refused)
         Fail(m_unconfirmed
              + QStringLiteral("工作副本 %1 已保存，但无法发布到 %2：%3。发布副本没有被替换。")
-                   .arg(m_at.workingCopy, m_at.publishedCopy, SafeFile::Explain(m_publishFailure)));
+                       .arg(m_at.workingCopy, m_at.publishedCopy, SafeFile::Explain(m_publishFailure)));
     else if (!m_unconfirmed.isEmpty())
         Fail(m_unconfirmed);
     return m_result;
@@ -116,19 +122,20 @@ bool Save::Encode(const QStringList &keywords, bool merged)
 {
     KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
     if (encoded.fault == KeywordFile::Fault::TooMany)
-        return Fail((merged ? QStringLiteral("与工作副本 %1 中别人的改动合并后，").arg(m_at.workingCopy) : QString())
-                    + QStringLiteral("列表有 %1 个关键字，超过了本程序的上限 %2 个，无法保存。请删去一些关键字后再保存。")
+        return Fail(
+                (merged ? QStringLiteral("与工作副本 %1 中别人的改动合并后，").arg(m_at.workingCopy) : QString())
+                + QStringLiteral("列表有 %1 个关键字，超过了本程序的上限 %2 个，无法保存。请删去一些关键字后再保存。")
                           .arg(QString::number(encoded.position), QString::number(KeywordFile::MaxKeywords))
-                    + NothingChanged);
+                + NothingChanged);
     if (encoded.fault != KeywordFile::Fault::None) {
         const QString keyword = QStringLiteral("第 %1 个关键字 %2 %3")
-                                    .arg(QString::number(encoded.position),
-                                         KeywordDisplay::Quoted(keywords.at(encoded.position - 1), Quoted),
-                                         KeywordFile::FaultText(encoded.fault));
+                                        .arg(QString::number(encoded.position),
+                                             KeywordDisplay::Quoted(keywords.at(encoded.position - 1), Quoted),
+                                             KeywordFile::FaultText(encoded.fault));
         if (merged)
             return Fail(QStringLiteral("与工作副本 %1 中别人的改动合并后，%2，无法保存。"
                                        "请选择覆盖，或先在工作副本中修改这个关键字。")
-                            .arg(m_at.workingCopy, keyword)
+                                .arg(m_at.workingCopy, keyword)
                         + NothingChanged);
         return Fail(keyword + QStringLiteral("，无法保存。请修改或删除它。") + NothingChanged);
     }
@@ -192,7 +199,8 @@ bool Save::Reconcile()
     if (m_exists && m_found != seen) {
         KeywordFile::Decoded theirs = KeywordFile::Decode(m_found);
         if (theirs.fault != KeywordFile::Fault::None)
-            return Fail(QStringLiteral("工作副本 %1 在你打开之后被改动过，而且%2。").arg(m_at.workingCopy, Unmergeable(theirs))
+            return Fail(QStringLiteral("工作副本 %1 在你打开之后被改动过，而且%2。")
+                                .arg(m_at.workingCopy, Unmergeable(theirs))
                         + NothingChanged);
         const KeywordMerge::Changes changes = KeywordMerge::Compare(base, theirs.keywords);
         if (!changes.IsEmpty()) {
@@ -228,7 +236,7 @@ bool Save::TakeTheLock()
     if (failure.cause != Cause::Busy)
         return FailWorking(failure);
     return Fail(QStringLiteral("无法保存工作副本 %1：%2，等了 %3 秒仍未结束。请稍后再保存，你的修改仍在窗口中。")
-                    .arg(m_at.workingCopy, SafeFile::Explain(failure), QString::number(SaveWait.count()))
+                        .arg(m_at.workingCopy, SafeFile::Explain(failure), QString::number(SaveWait.count()))
                 + NothingChanged);
 }
 

@@ -8,9 +8,12 @@ namespace {
 const char *Word(SaveRecord::Result result)
 {
     switch (result) {
-    case SaveRecord::Result::Saved: return "saved";
-    case SaveRecord::Result::Failed: return "failed";
-    case SaveRecord::Result::Cancelled: return "cancelled";
+    case SaveRecord::Result::Saved:
+        return "saved";
+    case SaveRecord::Result::Failed:
+        return "failed";
+    case SaveRecord::Result::Cancelled:
+        return "cancelled";
     }
     return "failed";
 }
@@ -87,14 +90,14 @@ QString SaveRecord::Line() const
             names << QStringLiteral("published");
         return names.isEmpty() ? QStringLiteral("none") : names.join(u',');
     };
-    QString line = QStringLiteral("result=%1 wrote=%2").arg(QLatin1String(Word(result)),
-                                                            copies(workingWritten, publishedWritten));
+    QString line = QStringLiteral("result=%1 wrote=%2")
+                           .arg(QLatin1String(Word(result)), copies(workingWritten, publishedWritten));
     if (workingTightened || publishedTightened)
         line += QStringLiteral(" tightened=") + copies(workingTightened, publishedTightened);
     if (counted)
         line += QStringLiteral(" added=%1 removed=%2").arg(changes.added.size()).arg(changes.removed.size());
     line += QStringLiteral(" working=") + Quoted(workingPath, Path) + QStringLiteral(" published=")
-            + Quoted(publishedPath, Path);
+          + Quoted(publishedPath, Path);
     if (result == Result::Failed)
         line += QStringLiteral(" reason=") + Quoted(reason, Reason);
     if (!counted)
@@ -106,7 +109,8 @@ QString SaveRecord::Line() const
     qsizetype listed = 0;
     for (const auto &[sign, keywords] : {std::pair(u'+', &changes.added), std::pair(u'-', &changes.removed)}) {
         for (const QString &keyword : *keywords) {
-            const QString item = (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword, Text::Keyword);
+            const QString item =
+                    (listed ? QStringLiteral(" ") : QString()) + sign + Quoted(keyword, Keyword, Text::Keyword);
             const qsizetype itemBytes = Utf8Size(item);
             if (bytes + itemBytes + (listed + 1 < all ? More : 0) > MaxLine)
                 break;

@@ -17,7 +17,7 @@ public:
     QString publishedPath;
     bool workingWritten = false;
     bool publishedWritten = false;
-    bool workingTightened = false;   // others could write the copy before the save
+    bool workingTightened = false; // others could write the copy before the save
     bool publishedTightened = false;
     bool counted = false;          // whether changes were worked out
     KeywordMerge::Changes changes; // against the working copy as the save found it

@@ -9,7 +9,7 @@ set -eu
 packages="${*:-cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins qt6-translations-l10n fonts-wqy-microhei
   xvfb xauth xdotool openbox wmctrl x11-xserver-utils imagemagick util-linux python3-xlib
-  clang libclang-rt-14-dev libasan8 libubsan1
+  clang clang-format libclang-rt-14-dev libasan8 libubsan1
   desktop-file-utils dpkg-dev file acl librsvg2-bin lintian appstream strace libicu-dev}"
 
 missing=""

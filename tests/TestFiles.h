@@ -26,7 +26,7 @@ inline QByteArray ReadAll(const QString &path)
 {
     const KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
     return QDir().mkpath(QFileInfo(path).path()) && encoded.fault == KeywordFile::Fault::None
-           && WriteAll(path, encoded.bytes);
+        && WriteAll(path, encoded.bytes);
 }
 
 // Everything in a directory, hidden temporary files included.

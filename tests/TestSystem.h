@@ -4,8 +4,8 @@
 // users, links and a log of their own.
 
 #include "SaveRecord.h"
-#include "system/SystemReason.h"
 #include "TestFiles.h"
+#include "system/SystemReason.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,8 +30,14 @@
 #define POSIX_ONLY(what) QSKIP("POSIX only: " what)
 #define ROOT_ONLY(posix, root) QSKIP("POSIX only: " posix)
 #else
-#define POSIX_ONLY(what) do {} while (false)
-#define ROOT_ONLY(posix, root) do { if (!PrivateRoot()) QSKIP("needs root, " root); } while (false)
+#define POSIX_ONLY(what) \
+    do { \
+    } while (false)
+#define ROOT_ONLY(posix, root) \
+    do { \
+        if (!PrivateRoot()) \
+            QSKIP("needs root, " root); \
+    } while (false)
 #endif
 
 const QByteArray Old = "old\r\n"; // what each file holds before a test changes it
@@ -59,7 +65,7 @@ inline bool Done(bool done, const QString &what, QString *failed)
 inline bool PrivateRoot()
 {
     static const bool root = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
-                             && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+                          && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     return root;
 }
 
@@ -96,15 +102,16 @@ public:
 {
     const QByteArray name = QFile::encodeName(path), target = QFile::encodeName(real);
     return Done(::rename(name, target) == 0, "move aside " + path, failed)
-           && Done(::symlink(target, name) == 0, "put a link at " + path, failed)
-           && Done(::lchown(name, owner, owner) == 0, "give the link at " + path + " to its owner", failed);
+        && Done(::symlink(target, name) == 0, "put a link at " + path, failed)
+        && Done(::lchown(name, owner, owner) == 0, "give the link at " + path + " to its owner", failed);
 }
 
 // A log of the test's own, which the saves write to instead of the system's.
 inline int OpenLog(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct sockaddr_un address{};
+    struct sockaddr_un address
+    { };
     address.sun_family = AF_UNIX;
     std::copy(name.cbegin(), name.cend(), address.sun_path);
     const int log = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -117,7 +124,9 @@ inline int OpenLog(const QString &path)
 inline QStringList Received(int log)
 {
     const QString who = QStringLiteral(" vantrel-filter[%1]: user=%2 uid=%3 ")
-                            .arg(::getpid()).arg(::getpwuid(::geteuid())->pw_name).arg(::geteuid());
+                                .arg(::getpid())
+                                .arg(::getpwuid(::geteuid())->pw_name)
+                                .arg(::geteuid());
     QStringList records;
     char datagram[65536];
     for (ssize_t size; (size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) >= 0;) {

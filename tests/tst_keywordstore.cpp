@@ -51,13 +51,36 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
 // copy missing, the published copy there. Held: open in a reader that does not share deleting. Unsynced:
 // folders' syncs fail. From ReadOnly on, only root may put them there.
 // Unreadable: the group's alone, for an outsider.
-enum class Obstacle { None, Keyword, Crowded, File, Folder, Missing, Lost, Pipe, Huge, Held, Unsynced, ReadOnly, Full, Mounted, Link, Unreadable };
+enum class Obstacle {
+    None,
+    Keyword,
+    Crowded,
+    File,
+    Folder,
+    Missing,
+    Lost,
+    Pipe,
+    Huge,
+    Held,
+    Unsynced,
+    ReadOnly,
+    Full,
+    Mounted,
+    Link,
+    Unreadable
+};
 
 namespace {
 
-QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
+QByteArray Bytes(const QStringList &keywords)
+{
+    return KeywordFile::Encode(keywords).bytes;
+}
 // One empty line more than the store reads.
-QByteArray Crowded() { return QByteArray(KeywordFile::MaxKeywords + 1, '\n'); }
+QByteArray Crowded()
+{
+    return QByteArray(KeywordFile::MaxKeywords + 1, '\n');
+}
 
 const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a failing save tries to write
 
@@ -66,9 +89,9 @@ const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a f
 // which Qt's own files do not; a reader such as the web server's does.
 bool OpenSharingDelete(QFile &file, const QString &path)
 {
-    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
+    const HANDLE handle =
+            ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
     const int fd = handle == INVALID_HANDLE_VALUE ? -1 : ::_open_osfhandle(intptr_t(handle), _O_RDONLY);
     return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
 }
@@ -131,12 +154,13 @@ class TestKeywordStore : public QObject
         case Obstacle::ReadOnly:
         case Obstacle::Mounted:
             return step(::mount(name, name, nullptr, MS_BIND, nullptr) == 0, "bind-mount")
-                   && (obstacle == Obstacle::Mounted
-                       || step(::mount(nullptr, name, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0, "remount read-only"));
+                && (obstacle == Obstacle::Mounted
+                    || step(::mount(nullptr, name, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0,
+                            "remount read-only"));
         case Obstacle::Full:
             return step(::mount("tmpfs", name, "tmpfs", 0, "size=64k") == 0, "mount a 64k tmpfs on")
-                   && step(WriteAll(where + "/inject.txt", Old), "write inject.txt in")
-                   && step(!WriteAll(where + "/filler", QByteArray(70000, 'f')), "fill up the tmpfs on");
+                && step(WriteAll(where + "/inject.txt", Old), "write inject.txt in")
+                && step(!WriteAll(where + "/filler", QByteArray(70000, 'f')), "fill up the tmpfs on");
         case Obstacle::Link:
             return LinkAside(where, path("real"), Member, failed);
         case Obstacle::Unreadable:
@@ -152,7 +176,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_at = Locations::InRoot(m_dir->path());
         QVERIFY2(m_dir->isValid() && QDir().mkpath(path("program")) && QDir().mkpath(path("tarnwick"))
-                     && WriteAll(m_at.workingCopy, Old) && WriteAll(m_at.publishedCopy, Old),
+                         && WriteAll(m_at.workingCopy, Old) && WriteAll(m_at.publishedCopy, Old),
                  qPrintable(m_dir->path()));
 #ifdef Q_OS_WIN
         SaveRecord::SetDestination(QString()); // never the machine's log
@@ -186,24 +210,36 @@ private slots:
 #else
         const QString copyBack = "cp \"NATIVE/tarnwick/inject.txt\" \"NATIVE/program/inject.txt\"";
 #endif
-        QTest::newRow("no working copy: the published copy may be copied back") << Obstacle::Lost << working << Old
-            << "WHERE：文件或文件夹不存在。发布副本 ROOT/tarnwick/inject.txt 还在，其中是上次保存的列表：可以执行“" + copyBack + "”";
-        QTest::newRow("neither copy: reinstalling") << Obstacle::Missing << working << Old
-            << "WHERE：文件或文件夹不存在。重新安装本程序会放回默认的关键字列表。";
-        QTest::newRow("the working copy a folder: move it") << Obstacle::Folder << working << Old
-            << "WHERE：这是一个文件夹，不是文件。请把这个文件夹移走或改名";
+        QTest::newRow("no working copy: the published copy may be copied back")
+                << Obstacle::Lost << working << Old
+                << "WHERE：文件或文件夹不存在。发布副本 ROOT/tarnwick/inject.txt 还在，其中是上次保存的列表：可以执行“"
+                           + copyBack + "”";
+        QTest::newRow("neither copy: reinstalling")
+                << Obstacle::Missing << working << Old
+                << "WHERE：文件或文件夹不存在。重新安装本程序会放回默认的关键字列表。";
+        QTest::newRow("the working copy a folder: move it")
+                << Obstacle::Folder << working << Old << "WHERE：这是一个文件夹，不是文件。请把这个文件夹移走或改名";
 #ifndef Q_OS_WIN
-        QTest::newRow("the working copy a pipe, which must not hang") << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
-        QTest::newRow("a terabyte, which is not read") << Obstacle::Huge << working << Old << "WHERE 有 1048576.0 MB，超过了本程序读取关键字文件的上限 16 MB";
-        QTest::newRow("the group's alone, for an outsider: who may read it") << Obstacle::Unreadable << working << Old
-            << "WHERE：你（用户 4003）不能读取它。4000 组的成员可以读取它：请管理员执行“adduser 4003 4000”";
+        QTest::newRow("the working copy a pipe, which must not hang")
+                << Obstacle::Pipe << working << Old << "WHERE 不是普通文件";
+        QTest::newRow("a terabyte, which is not read")
+                << Obstacle::Huge << working << Old << "WHERE 有 1048576.0 MB，超过了本程序读取关键字文件的上限 16 MB";
+        QTest::newRow("the group's alone, for an outsider: who may read it")
+                << Obstacle::Unreadable << working << Old
+                << "WHERE：你（用户 4003）不能读取它。4000 组的成员可以读取它：请管理员执行“adduser 4003 4000”";
 #endif
-        QTest::newRow("UTF-8 with its mark") << Obstacle::None << working << QByteArray("\xEF\xBB\xBF" "and\r\n") << "WHERE 是 UTF-8";
-        QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n") << "WHERE 第 3 行";
-        QTest::newRow("more keywords than the limit") << Obstacle::None << working << Crowded()
-            << "WHERE 有 2000001 个关键字（行），超过了本程序的上限 2000000 个";
+        QTest::newRow("UTF-8 with its mark") << Obstacle::None << working
+                                             << QByteArray("\xEF\xBB\xBF"
+                                                           "and\r\n")
+                                             << "WHERE 是 UTF-8";
+        QTest::newRow("not GBK") << Obstacle::None << working << QByteArray("ok\r\nok\r\n\x81\x7f\r\n")
+                                 << "WHERE 第 3 行";
+        QTest::newRow("more keywords than the limit")
+                << Obstacle::None << working << Crowded()
+                << "WHERE 有 2000001 个关键字（行），超过了本程序的上限 2000000 个";
         for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
-            QTest::addRow("another user's link %s", link) << Obstacle::Link << link << Old << "WHERE 是用户 4001 的符号链接";
+            QTest::addRow("another user's link %s", link)
+                    << Obstacle::Link << link << Old << "WHERE 是用户 4001 的符号链接";
     }
 
     // Nothing is made, the filter's folder included.
@@ -212,28 +248,34 @@ private slots:
         QFETCH(Obstacle, obstacle);
         QFETCH(QString, where);
         if (obstacle >= Obstacle::ReadOnly)
-            ROOT_ONLY("links, which Wine does not make (CreateSymbolicLinkW does nothing there)", "for another user's link");
+            ROOT_ONLY("links, which Wine does not make (CreateSymbolicLinkW does nothing there)",
+                      "for another user's link");
         QFETCH(QByteArray, bytes);
         const bool inFilterFolder = where.startsWith("tarnwick") || obstacle == Obstacle::Lost;
         QString failed;
         QVERIFY2(WriteAll(m_at.workingCopy, bytes) && (inFilterFolder || QDir(m_at.filterDirectory).removeRecursively())
-                     && place(obstacle, path(where), &failed),
+                         && place(obstacle, path(where), &failed),
                  qPrintable(failed));
         // In a process of its own, bounded: a file read that should not be
         // (the terabyte) must fail this row, not end the suite.
         QProcess child;
 #ifndef Q_OS_WIN
         if (obstacle == Obstacle::Unreadable)
-            child.setChildProcessModifier([] { std::ignore = ::setgroups(0, nullptr) == 0 && ::setgid(Outsider) == 0 && ::setuid(Outsider) == 0; });
+            child.setChildProcessModifier([] {
+                std::ignore = ::setgroups(0, nullptr) == 0 && ::setgid(Outsider) == 0 && ::setuid(Outsider) == 0;
+            });
 #endif
         child.start(QCoreApplication::applicationFilePath(), {"--start-up", m_dir->path()});
         const bool ended = child.waitForFinished(20000) && child.exitStatus() == QProcess::NormalExit;
         child.kill();
         const QString message = QString::fromUtf8(child.readAllStandardOutput());
-        QVERIFY2(ended && child.exitCode() == 1, qPrintable(QString("started, or ended otherwise (exit code %1): %2")
-                                                                .arg(child.exitCode()).arg(message)));
+        QVERIFY2(ended && child.exitCode() == 1,
+                 qPrintable(
+                         QString("started, or ended otherwise (exit code %1): %2").arg(child.exitCode()).arg(message)));
         QFETCH(QString, expected);
-        expected.replace("WHERE", path(where)).replace("NATIVE", QDir::toNativeSeparators(m_dir->path())).replace("ROOT", m_dir->path());
+        expected.replace("WHERE", path(where))
+                .replace("NATIVE", QDir::toNativeSeparators(m_dir->path()))
+                .replace("ROOT", m_dir->path());
         QVERIFY2(message.contains(expected), qPrintable(message));
         QCOMPARE(QFileInfo::exists(m_at.filterDirectory), inFilterFolder);
     }
@@ -261,34 +303,55 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), file + '|' + file);
         QCOMPARE(reader.readAll(), Old);
         reader.close(); // on Windows the old file keeps a name while it is open
-        QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory), QStringList({".inject.txt.lock", "inject.txt", "inject.txt"}));
+        QCOMPARE(Entries(path("program")) + Entries(m_at.filterDirectory),
+                 QStringList({".inject.txt.lock", "inject.txt", "inject.txt"}));
     }
 
     void failedSaveKeepsEachCopyWhole_data()
     {
         QTest::addColumn<Obstacle>("obstacle");
         QTest::addColumn<QString>("where");
-        QTest::addColumn<QString>("expected"); // in the message
-        QTest::addColumn<QString>("wrote");    // the copies written, as the record names them
+        QTest::addColumn<QString>("expected");     // in the message
+        QTest::addColumn<QString>("wrote");        // the copies written, as the record names them
         QTest::addColumn<QByteArray>("published"); // what the published copy holds after
         const QByteArray none = "<no file>";
-        QTest::newRow("working folder read-only") << Obstacle::ReadOnly << "program" << "文件系统是只读的" << "none" << Old;
-        QTest::newRow("working folder full") << Obstacle::Full << "program" << "磁盘空间不足" << "none" << Old;
-        QTest::newRow("working copy mounted alone: the rename fails") << Obstacle::Mounted << "program/inject.txt" << "单独挂载的文件" << "none" << Old;
-        QTest::newRow("published copy mounted alone: the rename fails") << Obstacle::Mounted << "tarnwick/inject.txt" << "单独挂载的文件" << "working" << Old;
-        QTest::newRow("filter folder a plain file") << Obstacle::File << "tarnwick" << "不是文件夹" << "working" << none;
-        QTest::newRow("published copy a folder") << Obstacle::Folder << "tarnwick/inject.txt" << "是一个文件夹" << "working" << none;
-        QTest::newRow("a keyword with a line break") << Obstacle::Keyword << "" << "第 4 个关键字 “a‹U+000A›b” 含有换行符" << "none" << Old;
-        QTest::newRow("their working copy: more keywords than the limit") << Obstacle::Crowded << "program/inject.txt"
-            << "有 2000001 个关键字（行），超过了本程序的上限 2000000 个，无法与你的修改合并" << "none" << Old;
+        QTest::newRow("working folder read-only") << Obstacle::ReadOnly << "program"
+                                                  << "文件系统是只读的"
+                                                  << "none" << Old;
+        QTest::newRow("working folder full") << Obstacle::Full << "program"
+                                             << "磁盘空间不足"
+                                             << "none" << Old;
+        QTest::newRow("working copy mounted alone: the rename fails") << Obstacle::Mounted << "program/inject.txt"
+                                                                      << "单独挂载的文件"
+                                                                      << "none" << Old;
+        QTest::newRow("published copy mounted alone: the rename fails") << Obstacle::Mounted << "tarnwick/inject.txt"
+                                                                        << "单独挂载的文件"
+                                                                        << "working" << Old;
+        QTest::newRow("filter folder a plain file") << Obstacle::File << "tarnwick"
+                                                    << "不是文件夹"
+                                                    << "working" << none;
+        QTest::newRow("published copy a folder") << Obstacle::Folder << "tarnwick/inject.txt"
+                                                 << "是一个文件夹"
+                                                 << "working" << none;
+        QTest::newRow("a keyword with a line break") << Obstacle::Keyword << ""
+                                                     << "第 4 个关键字 “a‹U+000A›b” 含有换行符"
+                                                     << "none" << Old;
+        QTest::newRow("their working copy: more keywords than the limit")
+                << Obstacle::Crowded << "program/inject.txt"
+                << "有 2000001 个关键字（行），超过了本程序的上限 2000000 个，无法与你的修改合并"
+                << "none" << Old;
 #ifdef Q_OS_WIN
-        QTest::newRow("published copy held by a reader") << Obstacle::Held << "tarnwick/inject.txt" << "正被另一个程序使用" << "working" << Old;
+        QTest::newRow("published copy held by a reader") << Obstacle::Held << "tarnwick/inject.txt"
+                                                         << "正被另一个程序使用"
+                                                         << "working" << Old;
 #else // on Windows the rename itself writes through
-        QTest::newRow("both copies replaced, their folders' syncs failed") << Obstacle::Unsynced << "tarnwick" << "输入/输出错误"
-            << "working,published" << Bytes(Mine);
+        QTest::newRow("both copies replaced, their folders' syncs failed") << Obstacle::Unsynced << "tarnwick"
+                                                                           << "输入/输出错误"
+                                                                           << "working,published" << Bytes(Mine);
 #endif
         for (const char *link : {"program/inject.txt", "program", "tarnwick/inject.txt", "tarnwick"})
-            QTest::addRow("another user's link %s", link) << Obstacle::Link << link << "是用户 4001 的符号链接" << "none" << Old;
+            QTest::addRow("another user's link %s", link) << Obstacle::Link << link << "是用户 4001 的符号链接"
+                                                          << "none" << Old;
     }
 
     // And the message and the log tell which copies were written and why the save failed.
@@ -305,17 +368,22 @@ private slots:
         m_held.close();
         QFETCH(QString, expected);
         QFETCH(QString, wrote);
-        const QString told = wrote == "none" ? "都没有改动" : wrote == "working" ? "已保存" : m_at.workingCopy + " 已替换，但未能确认";
+        const QString told = wrote == "none"    ? "都没有改动"
+                           : wrote == "working" ? "已保存"
+                                                : m_at.workingCopy + " 已替换，但未能确认";
         QVERIFY2(error.contains(expected) && (where.isEmpty() || error.contains(path(where))) && error.contains(told),
                  qPrintable(error));
-        QCOMPARE(ReadAll(m_at.workingCopy), wrote != "none" ? Bytes(keywords) : obstacle == Obstacle::Crowded ? Crowded() : Old);
+        QCOMPARE(ReadAll(m_at.workingCopy), wrote != "none"                 ? Bytes(keywords)
+                                            : obstacle == Obstacle::Crowded ? Crowded()
+                                                                            : Old);
         QTEST(ReadAll(m_at.publishedCopy), "published");
         for (const QString &folder : {path("program"), path("tarnwick"), path("real")})
             QVERIFY2(Entries(folder).filter(".tmp").isEmpty(), qPrintable(Entries(folder).join(' ')));
 #ifndef Q_OS_WIN
         const QString record = Received(m_log).join('\n'); // one line
         QVERIFY2(record.startsWith("result=failed wrote=" + wrote + ' ')
-                     && record.contains(" reason=\"" + QString(error).replace('\\', "\\\\") + '"') && !record.contains('\n'),
+                         && record.contains(" reason=\"" + QString(error).replace('\\', "\\\\") + '"')
+                         && !record.contains('\n'),
                  qPrintable(record));
 #endif
     }
@@ -337,8 +405,8 @@ private slots:
         QString failed;
         const auto narrow = [&] { return Own(m_at.publishedCopy, 0, WebServer, 0640, &failed); };
         QVERIFY2(Own(path("program"), 0, Group, 02775, &failed) && Own(path("tarnwick"), 0, Group, 02775, &failed)
-                     && Own(m_at.workingCopy, 0, Group, 0664, &failed) && Own(m_at.publishedCopy, 0, Group, 0664, &failed)
-                     && (meanwhile || narrow()),
+                         && Own(m_at.workingCopy, 0, Group, 0664, &failed)
+                         && Own(m_at.publishedCopy, 0, Group, 0664, &failed) && (meanwhile || narrow()),
                  qPrintable(failed));
         KeywordStore store(m_at);
         KeywordList list;
@@ -357,7 +425,7 @@ private slots:
         }
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
-                     && result.message.endsWith("工作副本和发布副本都没有改动。"),
+                         && result.message.endsWith("工作副本和发布副本都没有改动。"),
                  qPrintable(result.message));
         QCOMPARE(ReadAll(m_at.workingCopy) + ReadAll(m_at.publishedCopy), (meanwhile ? theirs : Old) + Old);
 #endif
@@ -371,22 +439,28 @@ private slots:
         ROOT_ONLY("owners and modes", "to give the copies to another user");
 #ifndef Q_OS_WIN
         QString failed;
-        QVERIFY2(Own(m_at.workingCopy, Member, Group, 0666, &failed) && Own(m_at.publishedCopy, Member, Group, 0666, &failed)
-                     && Own(m_at.filterDirectory, 0, 0, 0777, &failed),
+        QVERIFY2(Own(m_at.workingCopy, Member, Group, 0666, &failed)
+                         && Own(m_at.publishedCopy, Member, Group, 0666, &failed)
+                         && Own(m_at.filterDirectory, 0, 0, 0777, &failed),
                  qPrintable(failed));
         const SaveResult saved = KeywordStore(m_at).SaveAndPublish({"new"});
         QVERIFY2(saved.Done(), qPrintable(saved.message));
-        QCOMPARE(saved.warning, "注意：文件夹 " + m_at.filterDirectory + " 也允许所有用户（权限 0777）写入：他们可以改动或替换其中的关键字列表，"
-                                "过滤器会照样使用它。请管理员执行“chmod o-w \"" + m_at.filterDirectory + "\"”。");
+        QCOMPARE(saved.warning, "注意：文件夹 " + m_at.filterDirectory
+                                        + " 也允许所有用户（权限 0777）写入：他们可以改动或替换其中的关键字列表，"
+                                          "过滤器会照样使用它。请管理员执行“chmod o-w \""
+                                        + m_at.filterDirectory + "\"”。");
         QStringList owners;
         for (const QString &copy : {m_at.workingCopy, m_at.publishedCopy}) {
-            struct stat st{};
+            struct stat st
+            { };
             ::stat(QFile::encodeName(copy), &st);
             owners << QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8);
         }
         QCOMPARE(owners, QStringList({"0:4000 664", "0:4000 664"}));
         const QStringList records = Received(m_log);
-        QVERIFY2(records.size() == 1 && records.first().startsWith("result=saved wrote=working,published tightened=working,published "),
+        QVERIFY2(records.size() == 1
+                         && records.first().startsWith(
+                                 "result=saved wrote=working,published tightened=working,published "),
                  qPrintable(records.join('\n')));
 #endif
     }
@@ -405,7 +479,8 @@ private slots:
         const ChangedQuestion ask = [&](const QString &path, const KeywordMerge::Changes &theirs) {
             asked << theirs.added + theirs.removed;
             return asked.size() > 1 || (path == m_at.workingCopy && WriteAll(path, "old\r\ngone\r\nalpha\r\ngamma\r\n"))
-                       ? OnChange::Merge : OnChange::Cancel;
+                         ? OnChange::Merge
+                         : OnChange::Cancel;
         };
         a.Append("alpha");
         SaveResult result = storeA.SaveAndPublish(a.Texts(), ask);
@@ -420,8 +495,9 @@ private slots:
         QCOMPARE(ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy), Bytes(merged) + '|' + Bytes(merged));
 #ifndef Q_OS_WIN
         const QStringList records = Received(m_log); // A's and B's, against what B found
-        QVERIFY2(records.size() == 2 && records.last().startsWith("result=saved wrote=working,published added=1 removed=1 working=")
-                                              && records.last().endsWith(" keywords=+\"beta\" -\"gone\""),
+        QVERIFY2(records.size() == 2
+                         && records.last().startsWith("result=saved wrote=working,published added=1 removed=1 working=")
+                         && records.last().endsWith(" keywords=+\"beta\" -\"gone\""),
                  qPrintable(records.join('\n')));
 #endif
         // Once saved, the next save of the same store asks nothing.
@@ -475,7 +551,8 @@ private slots:
                 digits /= 3;
             }
             const QString part = path("rewritten.part");
-            QVERIFY2(WriteAll(part, bytes) && ::rename(QFile::encodeName(part), QFile::encodeName(m_at.workingCopy)) == 0,
+            QVERIFY2(WriteAll(part, bytes)
+                             && ::rename(QFile::encodeName(part), QFile::encodeName(m_at.workingCopy)) == 0,
                      "cannot rewrite the working copy");
         };
         took.start();
@@ -500,12 +577,13 @@ private slots:
         QTest::addColumn<QString>("result");
         QTest::addColumn<QStringList>("asked"); // what was added there, each time this save asked
         QTest::addColumn<QByteArray>("after");  // in both copies
-        QTest::newRow("it ends: this save waits and sees its change") << 700 << QByteArray("old\r\ntheirs\r\n") << 60000
-            << "saved" << QStringList{"theirs"} << Bytes({"old", "theirs", "mine"});
-        QTest::newRow("it does not end: refused, both copies kept") << 60000 << QByteArray() << 60000 << "正在保存这份列表"
-            << QStringList() << Old;
-        QTest::newRow("the user stops waiting: cancelled at once, both copies kept") << 60000 << QByteArray() << 300
-            << "cancelled" << QStringList() << Old;
+        QTest::newRow("it ends: this save waits and sees its change")
+                << 700 << QByteArray("old\r\ntheirs\r\n") << 60000 << "saved" << QStringList{"theirs"}
+                << Bytes({"old", "theirs", "mine"});
+        QTest::newRow("it does not end: refused, both copies kept")
+                << 60000 << QByteArray() << 60000 << "正在保存这份列表" << QStringList() << Old;
+        QTest::newRow("the user stops waiting: cancelled at once, both copies kept")
+                << 60000 << QByteArray() << 300 << "cancelled" << QStringList() << Old;
     }
 
     // Another process holds the lock: this save waits at most SaveWait.
@@ -515,8 +593,8 @@ private slots:
         QFETCH(QByteArray, theirs);
         QProcess other;
         other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        other.start(QCoreApplication::applicationFilePath(),
-                    {"--hold-lock", m_at.workingCopy, QString::number(holdFor), QString::fromLatin1(theirs.toBase64())});
+        other.start(QCoreApplication::applicationFilePath(), {"--hold-lock", m_at.workingCopy, QString::number(holdFor),
+                                                              QString::fromLatin1(theirs.toBase64())});
         QVERIFY2(other.waitForReadyRead(10000) && other.readAll().trimmed() == "locked", "the other save took no lock");
         KeywordStore store(m_at);
         KeywordList list;
@@ -532,22 +610,25 @@ private slots:
         QElapsedTimer waited;
         waited.start();
         QSet<QString> told; // who holds the lock, as the wait was told
-        const WaitingNotice waiting = [&](const QString &holder) { return told.insert(holder), waited.elapsed() < giveUpAfter; };
+        const WaitingNotice waiting = [&](const QString &holder) {
+            return told.insert(holder), waited.elapsed() < giveUpAfter;
+        };
         const SaveResult saved = store.SaveAndPublish(list.Texts(), ask, waiting);
         const qint64 ms = waited.elapsed();
         [[maybe_unused]] const qint64 holder = other.processId();
         other.kill();
         other.waitForFinished();
         QFETCH(QString, result);
-        const QString outcome = saved.outcome == StoreResult::Outcome::Done        ? "saved"
-                                : saved.outcome == StoreResult::Outcome::Cancelled ? "cancelled"
-                                                                                   : saved.message;
+        const QString outcome = saved.outcome == StoreResult::Outcome::Done      ? "saved"
+                              : saved.outcome == StoreResult::Outcome::Cancelled ? "cancelled"
+                                                                                 : saved.message;
         QVERIFY2(outcome.contains(result), qPrintable(outcome));
 #ifdef Q_OS_WIN // the system does not tell who holds a lock
         const QString who = "另一位操作员";
 #else
         const QString who = QStringLiteral("用户 %1（进程 %2）").arg(::getpwuid(::geteuid())->pw_name).arg(holder);
-        QVERIFY2(saved.outcome != StoreResult::Outcome::Failed || saved.message.contains(who), qPrintable(saved.message));
+        QVERIFY2(saved.outcome != StoreResult::Outcome::Failed || saved.message.contains(who),
+                 qPrintable(saved.message));
 #endif
         QCOMPARE(told, QSet<QString>{who});
         const qint64 bound = qMin<qint64>(std::chrono::milliseconds(SaveWait).count(), giveUpAfter);

@@ -1,5 +1,5 @@
-#include "system/SafeFile.h"
 #include "TestSystem.h"
+#include "system/SafeFile.h"
 
 #include <QProcess>
 
@@ -14,11 +14,12 @@ static QStringList *temporaryModes = nullptr;
 extern "C" ssize_t write(int fd, const void *buffer, size_t size)
 {
     char target[PATH_MAX];
-    const ssize_t length = temporaryModes ? ::readlink("/proc/self/fd/" + QByteArray::number(fd), target, sizeof target) : -1;
+    const ssize_t length =
+            temporaryModes ? ::readlink("/proc/self/fd/" + QByteArray::number(fd), target, sizeof target) : -1;
     struct stat st;
     if (length > 0 && QByteArrayView(target, length).endsWith(".tmp") && ::fstat(fd, &st) == 0)
         *temporaryModes << QString::number(st.st_mode & 07777, 8)
-                               + (::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) > 0 ? "+acl" : "");
+                                   + (::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) > 0 ? "+acl" : "");
     return ::syscall(SYS_write, fd, buffer, size);
 }
 #endif
@@ -31,7 +32,7 @@ QString Replace(const QString &path, const QByteArray &bytes)
     SafeFile file(path);
     SafeFile::Error error;
     return file.Reach(&error) && file.Inspect(&error) && file.Replace(bytes, &error) ? QStringLiteral("replaced")
-                                                                                      : SafeFile::Explain(error);
+                                                                                     : SafeFile::Explain(error);
 }
 
 #ifndef Q_OS_WIN
@@ -40,7 +41,8 @@ QString Looks(const QString &path)
 {
     QProcess getfacl;
     getfacl.start("getfacl", {"-n", path});
-    return getfacl.waitForFinished() && getfacl.exitCode() == 0 ? QString(getfacl.readAll()).section('\n', 1) : "no getfacl";
+    return getfacl.waitForFinished() && getfacl.exitCode() == 0 ? QString(getfacl.readAll()).section('\n', 1)
+                                                                : "no getfacl";
 }
 #endif
 
@@ -82,8 +84,8 @@ private slots:
         SafeFile::Error error;
         QVERIFY2(file.Reach(&error) && file.Inspect(&error), qPrintable(SafeFile::Explain(error)));
         QVERIFY2(QDir().mkdir(path("victim")) && WriteAll(path("victim/inject.txt"), "victim")
-                     && QFile::rename(path(swapped), path("moved"))
-                     && QFile::link(path(swapped.contains('/') ? "victim/inject.txt" : "victim"), path(swapped)),
+                         && QFile::rename(path(swapped), path("moved"))
+                         && QFile::link(path(swapped.contains('/') ? "victim/inject.txt" : "victim"), path(swapped)),
                  "cannot swap in the link");
         QByteArray read;
         const bool done = replace ? file.Replace("new\r\n", &error) : file.Read(&read, &error);
@@ -94,14 +96,16 @@ private slots:
     void newFileKeepsWhatTheOldOneHad_data()
     {
         QTest::addColumn<int>("owner");
-        QTest::addColumn<int>("group"); // the old file's, or else the folder's
-        QTest::addColumn<int>("mode"); // of the old file, or 0: none
+        QTest::addColumn<int>("group");   // the old file's, or else the folder's
+        QTest::addColumn<int>("mode");    // of the old file, or 0: none
         QTest::addColumn<QString>("acl"); // for setfacl -m, or none
         QTest::addColumn<int>("umask");
         QTest::addColumn<int>("keptOwner");
         QTest::addColumn<int>("keptMode");
-        QTest::newRow("the web server's, 0640, umask 0: root's, read by the group") << WebServer << WebServer << 0640 << "" << 0 << 0 << 0640;
-        QTest::newRow("the web server's alone: still its own") << WebServer << WebServer << 0600 << "" << 0 << WebServer << 0600;
+        QTest::newRow("the web server's, 0640, umask 0: root's, read by the group")
+                << WebServer << WebServer << 0640 << "" << 0 << 0 << 0640;
+        QTest::newRow("the web server's alone: still its own")
+                << WebServer << WebServer << 0600 << "" << 0 << WebServer << 0600;
         QTest::newRow("root's, 0440, an ACL for a user") << 0 << WebServer << 0440 << "u:4001:r" << 022 << 0 << 0440;
         QTest::newRow("set-id bits, which go") << 0 << Group << 06775 << "" << 077 << 0 << 0775;
         QTest::newRow("none: readable by all, the folder's group") << 0 << Group << 0 << "" << 077 << 0 << 0644;
@@ -123,8 +127,8 @@ private slots:
         const QString expected = path("expected");
         QString failed;
         QVERIFY2(WriteAll(expected, Old) && Own(expected, keptOwner, group, mode_t(keptMode), &failed)
-                     && (mode ? Own(m_file, owner, group, mode_t(mode), &failed)
-                              : QFile::remove(m_file) && Own(path("folder"), 0, group, 0755, &failed)),
+                         && (mode ? Own(m_file, owner, group, mode_t(mode), &failed)
+                                  : QFile::remove(m_file) && Own(path("folder"), 0, group, 0755, &failed)),
                  qPrintable(failed));
         for (const QString &file : {expected, m_file})
             QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
@@ -145,30 +149,42 @@ private slots:
         QTest::addColumn<int>("owner"); // of the lock file found there; -1: none yet
         QTest::addColumn<int>("group");
         QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("acl");   // for setfacl -m, or none
+        QTest::addColumn<QString>("acl");    // for setfacl -m, or none
         QTest::addColumn<bool>("elsewhere"); // the lock file is a second name of a file outside the folder
         QTest::addColumn<int>("saver");
         QTest::addColumn<QString>("result"); // "locked", or in the message
         QTest::addColumn<QString>("after");  // the file's owner, group and mode, "+acl" with an ACL
         QTest::newRow("none yet: the folder's group's, not the saver's own")
-            << -1 << 0 << 0 << "" << false << Member << "locked" << "4001:4000 660";
-        QTest::newRow("root's, the group's: a member uses it") << 0 << Group << 0660 << "" << false << Member << "locked" << "0:4000 660";
+                << -1 << 0 << 0 << "" << false << Member << "locked"
+                << "4001:4000 660";
+        QTest::newRow("root's, the group's: a member uses it")
+                << 0 << Group << 0660 << "" << false << Member << "locked"
+                << "0:4000 660";
         QTest::newRow("the saver's own, open to all: made the group's alone")
-            << Member << Member << 0666 << "u:4003:rw" << false << Member << "locked" << "4001:4000 660";
+                << Member << Member << 0666 << "u:4003:rw" << false << Member << "locked"
+                << "4001:4000 660";
         QTest::newRow("root's, 0664 after a restore: a member refuses it")
-            << 0 << Group << 0664 << "" << false << Member << "也允许所有用户（权限 0664）打开" << "0:4000 664";
-        QTest::newRow("root's, an ACL entry for an outsider") << 0 << Group << 0660 << "u:4003:rw" << false << Member
-            << "也允许ACL 项 user:4003:rw- 所指的账户打开" << "0:4000 660+acl";
-        QTest::newRow("root's, another group's") << 0 << WebServer << 0660 << "" << false << Member
-            << "属于组 www-data，不是它所在文件夹的组" << "0:33 660";
+                << 0 << Group << 0664 << "" << false << Member << "也允许所有用户（权限 0664）打开"
+                << "0:4000 664";
+        QTest::newRow("root's, an ACL entry for an outsider")
+                << 0 << Group << 0660 << "u:4003:rw" << false << Member << "也允许ACL 项 user:4003:rw- 所指的账户打开"
+                << "0:4000 660+acl";
+        QTest::newRow("root's, another group's")
+                << 0 << WebServer << 0660 << "" << false << Member << "属于组 www-data，不是它所在文件夹的组"
+                << "0:33 660";
         QTest::newRow("a member's, which another member could not open")
-            << Member << Member << 0660 << "" << false << OtherMember << "属于用户 4001，不属于 root 或你（4002）" << "4001:4001 660";
-        QTest::newRow("a member's, open to all: root leaves it") << Member << Group << 0666 << "" << false << 0
-            << "属于用户 4001，不属于 root 或你（root）" << "4001:4000 666";
+                << Member << Member << 0660 << "" << false << OtherMember << "属于用户 4001，不属于 root 或你（4002）"
+                << "4001:4001 660";
+        QTest::newRow("a member's, open to all: root leaves it")
+                << Member << Group << 0666 << "" << false << 0 << "属于用户 4001，不属于 root 或你（root）"
+                << "4001:4000 666";
         QTest::newRow("root's web page, which a member may write, linked in: root leaves it")
-            << 0 << WebServer << 0664 << "" << true << 0 << "有 2 个名称（硬链接）" << "0:33 664";
-        QTest::newRow("an outsider: members may save") << 0 << Group << 0660 << "" << false << Outsider
-            << "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”" << "0:4000 660";
+                << 0 << WebServer << 0664 << "" << true << 0 << "有 2 个名称（硬链接）"
+                << "0:33 664";
+        QTest::newRow("an outsider: members may save")
+                << 0 << Group << 0660 << "" << false << Outsider
+                << "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”"
+                << "0:4000 660";
     }
 
     // Anyone else who could open the lock file could hold a read lock that
@@ -187,9 +203,11 @@ private slots:
         const QString file = elsewhere ? outside : lock;
         QString failed;
         QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), 0, Group, 0775, &failed)
-                     && (owner < 0
-                         || (WriteAll(file, {}) && Own(file, uid_t(owner), gid_t(group), mode_t(mode), &failed)
-                             && (!elsewhere || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link", &failed)))),
+                         && (owner < 0
+                             || (WriteAll(file, {}) && Own(file, uid_t(owner), gid_t(group), mode_t(mode), &failed)
+                                 && (!elsewhere
+                                     || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link",
+                                             &failed)))),
                  qPrintable(failed));
         QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
         QFETCH(int, saver);
@@ -199,15 +217,18 @@ private slots:
             QVERIFY2(as.ok, "cannot become the saver");
             SafeFile safe(m_file);
             SafeFile::Error error;
-            told = safe.Reach(&error) && safe.Lock(std::chrono::milliseconds(0), &error) ? "locked" : SafeFile::Explain(error);
+            told = safe.Reach(&error) && safe.Lock(std::chrono::milliseconds(0), &error) ? "locked"
+                                                                                         : SafeFile::Explain(error);
         }
         QFETCH(QString, result);
-        QVERIFY2(told.contains(result) && (result == "locked" || told.contains(saver == Outsider ? path("folder") : lock)),
+        QVERIFY2(told.contains(result)
+                         && (result == "locked" || told.contains(saver == Outsider ? path("folder") : lock)),
                  qPrintable(told));
         struct stat st;
         QVERIFY2(::stat(QFile::encodeName(file), &st) == 0, qPrintable(file));
         const bool hasAcl = ::getxattr(QFile::encodeName(file), "system.posix_acl_access", nullptr, 0) > 0;
-        QTEST(QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8) + (hasAcl ? "+acl" : ""), "after");
+        QTEST(QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8) + (hasAcl ? "+acl" : ""),
+              "after");
 #endif
     }
 
@@ -235,7 +256,8 @@ private slots:
             QVERIFY2(WriteAll(path("folder/" + name), "left"), qPrintable(name));
         QVERIFY2(gone.waitForFinished(), qPrintable(gone.errorString()));
 #ifndef Q_OS_WIN
-        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && ::chmod(QFile::encodeName(path("folder")), 0777) == 0,
+        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0
+                         && ::chmod(QFile::encodeName(path("folder")), 0777) == 0,
                  qPrintable(SystemReason(errno)));
         auto as = std::make_unique<AsUser>(OtherMember);
         QVERIFY2(as->ok, "cannot become another user");

@@ -26,7 +26,8 @@ private slots:
         QTest::newRow("failed: a warning") << int(Result::Failed) << "alice" << sid << EVENTLOG_WARNING_TYPE
                                            << "user=alice pid=42 result=failed wrote=none";
         QTest::newRow("cancelled: information, no user name or SID")
-            << int(Result::Cancelled) << "" << QByteArray() << EVENTLOG_INFORMATION_TYPE << "user=? pid=42 result=cancelled wrote=none";
+                << int(Result::Cancelled) << "" << QByteArray() << EVENTLOG_INFORMATION_TYPE
+                << "user=? pid=42 result=cancelled wrote=none";
     }
 
     void event()
@@ -34,7 +35,9 @@ private slots:
         QFETCH(int, result);
         QFETCH(QString, user);
         QFETCH(QByteArray, sid);
-        const SaveRecord record{.result = Result(result), .workingPath = "C:\\v\\inject.txt", .publishedPath = "C:\\tarnwick\\inject.txt"};
+        const SaveRecord record{.result = Result(result),
+                                .workingPath = "C:\\v\\inject.txt",
+                                .publishedPath = "C:\\tarnwick\\inject.txt"};
         const SaveEvent event = SaveEvent::Of(record, user, 42, sid);
         QTEST(int(event.type), "type");
         QFETCH(QString, text);

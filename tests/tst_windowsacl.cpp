@@ -2,8 +2,8 @@
 
 #include <QTest>
 
-#include <windows.h>
 #include <sddl.h>
+#include <windows.h>
 
 using Entry = WindowsAcl::Entry;
 using Dacl = WindowsAcl::Dacl;
@@ -15,9 +15,11 @@ const QString Me = "S-1-5-21-1004336348-1177238915-682003330-1001";
 const QString Other = "S-1-5-21-1004336348-1177238915-682003330-1002";
 const QString Group = "S-1-5-21-1004336348-1177238915-682003330-1010";
 const QString AuthenticatedUsers = "S-1-5-11";
-constexpr int Allow = ACCESS_ALLOWED_ACE_TYPE, Deny = ACCESS_DENIED_ACE_TYPE, Callback = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+constexpr int Allow = ACCESS_ALLOWED_ACE_TYPE, Deny = ACCESS_DENIED_ACE_TYPE,
+              Callback = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
 constexpr int Full = FILE_ALL_ACCESS, Modify = 0x1301bf, Read = 0x1200a9;
-constexpr int PassedOn = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, ToFilesOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
+constexpr int PassedOn = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+              ToFilesOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
 
 // "none", or the refusal as "owner SID", "others SID", "not understood TYPE".
 QString Said(const std::optional<WindowsAcl::Refusal> &refusal)
@@ -25,9 +27,12 @@ QString Said(const std::optional<WindowsAcl::Refusal> &refusal)
     if (!refusal)
         return "none";
     switch (refusal->cause) {
-    case WindowsAcl::Refusal::Cause::Owner: return "owner " + refusal->sid;
-    case WindowsAcl::Refusal::Cause::OpenToOthers: return "others " + refusal->sid;
-    case WindowsAcl::Refusal::Cause::NotUnderstood: return QString("not understood %1").arg(refusal->type);
+    case WindowsAcl::Refusal::Cause::Owner:
+        return "owner " + refusal->sid;
+    case WindowsAcl::Refusal::Cause::OpenToOthers:
+        return "others " + refusal->sid;
+    case WindowsAcl::Refusal::Cause::NotUnderstood:
+        return QString("not understood %1").arg(refusal->type);
     }
     return "?";
 }
@@ -61,23 +66,26 @@ private slots:
         QTest::addColumn<QString>("owner");
         QTest::addColumn<Dacl>("dacl");
         QTest::addColumn<QString>("refusal");
-        const QList<Entry> made{{Allow, 0, WindowsAcl::Administrators, Full}, {Allow, 0, WindowsAcl::System, Full},
-                                {Allow, 0, Me, Full}, {Allow, 0, Group, Full}};
+        const QList<Entry> made{{Allow, 0, WindowsAcl::Administrators, Full},
+                                {Allow, 0, WindowsAcl::System, Full},
+                                {Allow, 0, Me, Full},
+                                {Allow, 0, Group, Full}};
         QTest::newRow("made by the saver's first save") << Me << Dacl(made) << "none";
         QTest::newRow("Administrators', the group may change it")
-            << WindowsAcl::Administrators << Dacl({{Allow, 0, Group, Modify}}) << "none";
+                << WindowsAcl::Administrators << Dacl({{Allow, 0, Group, Modify}}) << "none";
         QTest::newRow("another member's, who could open it to anyone") << Other << Dacl(made) << "owner " + Other;
         QTest::newRow("an owner the system could not tell") << QString() << Dacl(made) << "owner ";
         QTest::newRow("no DACL: everyone may") << Me << Dacl() << "others S-1-1-0";
         QTest::newRow("Users may read") << Me << Dacl(made + QList<Entry>{{Allow, 0, WindowsAcl::Users, Read}})
                                         << "others " + WindowsAcl::Users;
         QTest::newRow("another user, passed on to files only: not the file's")
-            << Me << Dacl({{Allow, ToFilesOnly, Other, Full}}) << "none";
-        QTest::newRow("Everyone denied") << Me << Dacl({{Deny, 0, WindowsAcl::Everyone, Full}, {Allow, 0, Me, Full}}) << "none";
+                << Me << Dacl({{Allow, ToFilesOnly, Other, Full}}) << "none";
+        QTest::newRow("Everyone denied") << Me << Dacl({{Deny, 0, WindowsAcl::Everyone, Full}, {Allow, 0, Me, Full}})
+                                         << "none";
         QTest::newRow("a conditional entry, not understood")
-            << Me << Dacl(made + QList<Entry>{{Callback, 0, {}, Full}}) << "not understood 9";
+                << Me << Dacl(made + QList<Entry>{{Callback, 0, {}, Full}}) << "not understood 9";
         QTest::newRow("an object entry, not understood")
-            << Me << Dacl({{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, {}, Full}}) << "not understood 5";
+                << Me << Dacl({{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, {}, Full}}) << "not understood 5";
     }
 
     void lockFileOpenToSaversAlone()
@@ -100,17 +108,20 @@ private slots:
         QTest::newRow("as the installer leaves it") << WindowsAcl::Administrators << Dacl(installed) << "none";
         QTest::newRow("owned by the saver") << Me << Dacl(installed) << "none";
         QTest::newRow("owned by another user, the installer's rule") << Other << Dacl(installed) << "owner " + Other;
-        QTest::newRow("Everyone may add a file") << WindowsAcl::System << Dacl({{Allow, 0, WindowsAcl::Everyone, FILE_ADD_FILE}})
-                                                 << "others S-1-1-0";
+        QTest::newRow("Everyone may add a file")
+                << WindowsAcl::System << Dacl({{Allow, 0, WindowsAcl::Everyone, FILE_ADD_FILE}}) << "others S-1-1-0";
         QTest::newRow("another user may change the files made there")
-            << WindowsAcl::System << Dacl({{Allow, ToFilesOnly, Other, Modify}}) << "others " + Other;
-        QTest::newRow("another user, passed on to folders only") << WindowsAcl::System
-            << Dacl({{Allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, Other, Full}}) << "none";
-        QTest::newRow("CREATOR OWNER, passed on") << WindowsAcl::System
-            << Dacl({{Allow, PassedOn | INHERIT_ONLY_ACE, "S-1-3-0", Full}}) << "none";
-        QTest::newRow("Users may read") << WindowsAcl::System << Dacl({{Allow, PassedOn, WindowsAcl::Users, Read}}) << "none";
+                << WindowsAcl::System << Dacl({{Allow, ToFilesOnly, Other, Modify}}) << "others " + Other;
+        QTest::newRow("another user, passed on to folders only")
+                << WindowsAcl::System << Dacl({{Allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, Other, Full}})
+                << "none";
+        QTest::newRow("CREATOR OWNER, passed on")
+                << WindowsAcl::System << Dacl({{Allow, PassedOn | INHERIT_ONLY_ACE, "S-1-3-0", Full}}) << "none";
+        QTest::newRow("Users may read") << WindowsAcl::System << Dacl({{Allow, PassedOn, WindowsAcl::Users, Read}})
+                                        << "none";
         QTest::newRow("no DACL") << WindowsAcl::System << Dacl() << "others S-1-1-0";
-        QTest::newRow("a callback entry") << WindowsAcl::System << Dacl({{Callback, 0, {}, Read}}) << "not understood 9";
+        QTest::newRow("a callback entry")
+                << WindowsAcl::System << Dacl({{Callback, 0, {}, Read}}) << "not understood 9";
     }
 
     void folderWritableBySaversAlone()
@@ -127,7 +138,9 @@ private slots:
     {
         QCOMPARE(WritersOf("O:" + Me + WindowsAcl::FilterFolderSddl(Me, Group), Group), QString("none"));
         QCOMPARE(WritersOf("O:" + Me + WindowsAcl::FilterFolderSddl(Me, {}), {}), QString("none"));
-        QCOMPARE(WritersOf("O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;OICIID;0x1301bf;;;AU)", Group),
+        QCOMPARE(WritersOf(
+                         "O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;OICIID;0x1301bf;;;AU)",
+                         Group),
                  "others " + AuthenticatedUsers);
     }
 };

@@ -24,7 +24,7 @@ constexpr auto WaitOver = 200ms;
 QString WaitText(const QString &holder)
 {
     return QStringLiteral("正在等待%1完成保存…\n\n最多等待 %2 秒。按“取消”不再等待，什么都不保存，你的修改仍在窗口中。")
-        .arg(holder, QString::number(SaveWait.count()));
+            .arg(holder, QString::number(SaveWait.count()));
 }
 
 bool IsInput(QEvent::Type type)
@@ -69,17 +69,18 @@ SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const 
     // painted meanwhile.
     const ChangedQuestion askHere = [this, &ask](const QString &path, const KeywordMerge::Changes &theirs) {
         OnChange answer = OnChange::Cancel;
-        QMetaObject::invokeMethod(this, [&] { ShowNote(false), answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+                this, [&] { ShowNote(false), answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
         return answer;
     };
     const WaitingNotice waiting = [this](const QString &holder) {
-        QMetaObject::invokeMethod(this, [this, holder] { Waiting(holder); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+                this, [this, holder] { Waiting(holder); }, Qt::QueuedConnection);
         return !m_cancelled;
     };
     SaveResult result;
-    const std::unique_ptr<QThread> saving(QThread::create([&] {
-        result = store.SaveAndPublish(keywords, ask ? askHere : ChangedQuestion(), waiting);
-    }));
+    const std::unique_ptr<QThread> saving(QThread::create(
+            [&] { result = store.SaveAndPublish(keywords, ask ? askHere : ChangedQuestion(), waiting); }));
     QEventLoop loop;
     connect(saving.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
 
@@ -106,10 +107,11 @@ void BackgroundSave::Waiting(const QString &holder)
     if (!m_note) {
         if (std::chrono::milliseconds(m_waiting.elapsed()) < NoteAfter)
             return;
-        m_note = MessageBoxes::Note(m_window, m_window->windowTitle(), WaitText(holder), QStringLiteral("取消"), [this] {
-            m_cancelled = true;
-            ShowNote(false);
-        });
+        m_note =
+                MessageBoxes::Note(m_window, m_window->windowTitle(), WaitText(holder), QStringLiteral("取消"), [this] {
+                    m_cancelled = true;
+                    ShowNote(false);
+                });
     } else if (const QString text = WaitText(holder); m_note->text() != text) {
         m_note->setText(text);
     }

@@ -96,11 +96,11 @@ Form1::Form1(const Locations &locations)
     ListView1->horizontalHeader()->resizeSection(0, Twips::Width(this, 4440));
     auto *delegate = new KeywordDelegate(ListView1);
     ListView1->setItemDelegate(delegate);
-    connect(delegate, &KeywordDelegate::Refused, this,
+    connect(
+            delegate, &KeywordDelegate::Refused, this,
             [this](const QString &why) { MessageBoxes::Error(this, Caption(), why); }, Qt::QueuedConnection);
     // Not while a row is being edited: the editor has the focus then.
-    new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click,
-                  Qt::WidgetShortcut);
+    new QShortcut(QKeySequence::Delete, ListView1, this, &Form1::Command2_Click, Qt::WidgetShortcut);
 
     Frame1->setFocusPolicy(Qt::NoFocus);
     setTabOrder(Command1, Command2);
@@ -154,8 +154,7 @@ QPoint Form1::AddDialogPlace(const QSize &size) const
     const QRect outer = frameGeometry();
     const QRect inner = geometry();
     const QSize framed = size.grownBy(QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
-                                               outer.right() - inner.right(),
-                                               outer.bottom() - inner.bottom()));
+                                               outer.right() - inner.right(), outer.bottom() - inner.bottom()));
     QRect buttons;
     for (const QPushButton *button : {Command1, Command2, Command4, Command5})
         buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
@@ -165,10 +164,10 @@ QPoint Form1::AddDialogPlace(const QSize &size) const
 QPoint Form1::PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen, int gap)
 {
     const QPoint places[] = {
-        {window.right() + 1 + gap, window.top()},
-        {window.left() - gap - size.width(), window.top()},
-        {window.left(), window.bottom() + 1 + gap},
-        {window.left(), window.top() - gap - size.height()},
+            {window.right() + 1 + gap, window.top()},
+            {window.left() - gap - size.width(), window.top()},
+            {window.left(), window.bottom() + 1 + gap},
+            {window.left(), window.top() - gap - size.height()},
     };
     const auto onScreen = [&](const QPoint &place) {
         return QRect(QPoint(qBound(screen.left(), place.x(), screen.right() + 1 - size.width()),
@@ -199,7 +198,7 @@ void Form1::Command2_Click()
 void Form1::Command4_Click()
 {
     if (MessageBoxes::Question(this, QStringLiteral("Vantrel通用防注入过滤器恢复默认设置"),
-                             QStringLiteral("你是否要恢复系统的默认设置?")))
+                               QStringLiteral("你是否要恢复系统的默认设置?")))
         RestoreDefaults(m_keywords);
 }
 
@@ -215,9 +214,10 @@ void Form1::Command5_Click()
         // but takes no input.
         const auto waiting = CursorWhile(Qt::WaitCursor);
         m_saving = true;
-        saved = BackgroundSave(this).Run(m_store, m_keywords.Texts(), [this](const QString &path, const KeywordMerge::Changes &theirs) {
-            return AskAboutTheirChanges(path, theirs);
-        });
+        saved = BackgroundSave(this).Run(m_store, m_keywords.Texts(),
+                                         [this](const QString &path, const KeywordMerge::Changes &theirs) {
+                                             return AskAboutTheirChanges(path, theirs);
+                                         });
         m_saving = false;
         if (saved.merged) {
             m_keywords.Clear();
@@ -254,9 +254,12 @@ OnChange Form1::AskAboutTheirChanges(const QString &path, const KeywordMerge::Ch
                                  {{Answer::Merge, QStringLiteral("合并(&M)")},
                                   {Answer::Overwrite, QStringLiteral("覆盖(&O)")},
                                   {Answer::Cancel, QStringLiteral("取消")}})) {
-    case Answer::Merge: return OnChange::Merge;
-    case Answer::Overwrite: return OnChange::Overwrite;
-    default: return OnChange::Cancel;
+    case Answer::Merge:
+        return OnChange::Merge;
+    case Answer::Overwrite:
+        return OnChange::Overwrite;
+    default:
+        return OnChange::Cancel;
     }
 }
 
@@ -267,13 +270,16 @@ QString Form1::ChangedPrompt(const QString &path, const KeywordMerge::Changes &t
         QStringList quoted;
         for (const QString &keyword : keywords.first(qMin(Listed, keywords.size())))
             quoted << KeywordDisplay::Quoted(keyword, Length);
-        return keywords.isEmpty() ? QString()
-                                  : QStringLiteral("（%1%2）").arg(quoted.join(u'、'), keywords.size() > Listed ? QStringLiteral("等") : QString());
+        return keywords.isEmpty()
+                     ? QString()
+                     : QStringLiteral("（%1%2）")
+                               .arg(quoted.join(u'、'), keywords.size() > Listed ? QStringLiteral("等") : QString());
     };
-    return QStringLiteral("工作副本 %1 在你打开之后被改动过（例如另一位操作员保存了它）：那里新增了 %2 个关键字%3，删除了 %4 个%5。\n\n"
+    return QStringLiteral("工作副本 %1 在你打开之后被改动过（例如另一位操作员保存了它）：那里新增了 %2 "
+                          "个关键字%3，删除了 %4 个%5。\n\n"
                           "合并：保留那里的改动，再加上你的改动，你新增的关键字排在最后。\n"
                           "覆盖：只保存你的列表，那里的改动会丢失。\n"
                           "取消：现在不保存，你的修改留在窗口中。")
-        .arg(path, QString::number(theirs.added.size()), some(theirs.added), QString::number(theirs.removed.size()),
-             some(theirs.removed));
+            .arg(path, QString::number(theirs.added.size()), some(theirs.added), QString::number(theirs.removed.size()),
+                 some(theirs.removed));
 }

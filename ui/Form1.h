@@ -32,8 +32,7 @@ public:
     // on the screen: to its right, else to its left, below or above it, each
     // moved onto the screen where it sticks out; failing all of those, the
     // first of them that leaves the avoided part of the window uncovered.
-    static QPoint PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen,
-                              int gap);
+    static QPoint PlaceBeside(const QRect &window, const QRect &avoid, const QSize &size, const QRect &screen, int gap);
 
     KeywordList &Keywords() { return m_keywords; }
     add *AddDialog() const { return m_add; }

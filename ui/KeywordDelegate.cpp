@@ -89,8 +89,9 @@ bool KeywordDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, cons
         QToolTip::hideText();
         return true;
     }
-    QToolTip::showText(event->globalPos(), TipHtml(KeywordDisplay::Shown(index.data(Qt::EditRole).toString(), TipLength)),
-                       view->viewport(), option.rect);
+    QToolTip::showText(event->globalPos(),
+                       TipHtml(KeywordDisplay::Shown(index.data(Qt::EditRole).toString(), TipLength)), view->viewport(),
+                       option.rect);
     return true;
 }
 
@@ -104,8 +105,7 @@ QWidget *KeywordDelegate::createEditor(QWidget *parent, const QStyleOptionViewIt
     return editor;
 }
 
-void KeywordDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
-                                   const QModelIndex &index) const
+void KeywordDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
 {
     const auto *line = qobject_cast<QLineEdit *>(editor);
     if (!line) {

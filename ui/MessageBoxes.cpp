@@ -67,7 +67,8 @@ Answer Run(QMessageBox &box, const QList<std::pair<QAbstractButton *, Answer>> &
     if (nextAnswers) {
         shown.append({box.windowTitle(), box.text()});
         const Answer next = nextAnswers->isEmpty() ? escape : nextAnswers->takeFirst();
-        return std::ranges::any_of(answers, [next](const auto &button) { return button.second == next; }) ? next : escape;
+        return std::ranges::any_of(answers, [next](const auto &button) { return button.second == next; }) ? next
+                                                                                                          : escape;
     }
     box.exec();
     for (const auto &[button, answer] : answers)
@@ -84,7 +85,7 @@ bool MessageBoxes::Question(QWidget *parent, const QString &title, const QString
     box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
     box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
     return Run(box, {{box.button(QMessageBox::Yes), Answer::Yes}, {box.button(QMessageBox::No), Answer::No}})
-           == Answer::Yes;
+        == Answer::Yes;
 }
 
 Answer MessageBoxes::Choice(QWidget *parent, const QString &title, const QString &text, const QList<Button> &buttons)

@@ -33,9 +33,8 @@ std::optional<QString> Gbk::Decode(QByteArrayView bytes)
         // A lead byte at the very end is refused here rather than left to the system.
         if (end > bytes.size())
             return std::nullopt;
-        const int got = ::MultiByteToWideChar(CodePage, MB_ERR_INVALID_CHARS, bytes.data() + start,
-                                              int(end - start), reinterpret_cast<wchar_t *>(decoded.data()) + used,
-                                              int(end - start));
+        const int got = ::MultiByteToWideChar(CodePage, MB_ERR_INVALID_CHARS, bytes.data() + start, int(end - start),
+                                              reinterpret_cast<wchar_t *>(decoded.data()) + used, int(end - start));
         if (got <= 0)
             return std::nullopt;
         used += got;
@@ -58,9 +57,8 @@ std::optional<QByteArray> Gbk::Encode(QStringView text)
         // (an "a" for "ä"); with it, it writes the default character and says so.
         BOOL usedDefault = FALSE;
         const int got = ::WideCharToMultiByte(CodePage, WC_NO_BEST_FIT_CHARS,
-                                              reinterpret_cast<const wchar_t *>(text.utf16()) + start,
-                                              int(end - start), encoded.data() + used, int(2 * (end - start)),
-                                              nullptr, &usedDefault);
+                                              reinterpret_cast<const wchar_t *>(text.utf16()) + start, int(end - start),
+                                              encoded.data() + used, int(2 * (end - start)), nullptr, &usedDefault);
         if (got <= 0 || usedDefault)
             return std::nullopt;
         used += got;

@@ -92,7 +92,8 @@ std::vector<LookAlikeRange> LookAlikeRangesFromIcu()
         const bool wide = width == U_EA_WIDE || width == U_EA_FULLWIDTH;
         if (uscript_getScript(c, &scriptError) == USCRIPT_HAN) {
             kind = LookAlikeKind::Han;
-        } else if (!IsAscii(skeleton) && alike.at(skeleton) < 2
+        } else if (!IsAscii(skeleton)
+                   && alike.at(skeleton) < 2
                    // The confusables list some fullwidth letters ("ｓ") and not others ("ｔ").
                    && !(width == U_EA_FULLWIDTH && IsAscii(Nfkc(nfkc, c)))) {
             continue;

@@ -16,7 +16,8 @@ int main(int argc, char **argv)
     }
     const std::vector<LookAlikeRange> ranges = LookAlikeRangesFromIcu();
     if (ranges.empty()) {
-        std::fprintf(stderr, "%s: ICU gave no characters (its GBK converter or confusables data is missing)\n", argv[0]);
+        std::fprintf(stderr, "%s: ICU gave no characters (its GBK converter or confusables data is missing)\n",
+                     argv[0]);
         return 1;
     }
     std::FILE *table = std::fopen(argv[1], "w");

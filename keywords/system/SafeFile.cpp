@@ -52,7 +52,8 @@ Attempt TakeWithin(std::chrono::milliseconds wait, const std::function<Attempt()
 
 QString LeftoverName(const QString &name, qint64 processId, bool old)
 {
-    return u'.' + name + u'.' + QString::number(processId) + (old ? QStringLiteral(".old.tmp") : QStringLiteral(".tmp"));
+    return u'.' + name + u'.' + QString::number(processId)
+         + (old ? QStringLiteral(".old.tmp") : QStringLiteral(".tmp"));
 }
 
 QString LockName(const QString &name)
@@ -78,7 +79,6 @@ qint64 LeftoverProcess(QStringView entry, QStringView name)
 
 using namespace SafeFilePlatform;
 
-
 bool SafeFile::Missing(const Error &e)
 {
     return e.cause == Cause::System && Classify(e.code) == Failure::NotThere;
@@ -101,26 +101,29 @@ QString ExplainSystem(const SafeFile::Error &e, const QString &me, const Words &
     if (e.step == Step::Read && failure == Failure::Denied) {
         const QString cannot = QStringLiteral("你（用户 %1）不能读取它").arg(me);
         if (!e.group.isEmpty())
-            return cannot + QStringLiteral("。%1 组的成员可以读取它：请管理员执行“%2”，你重新登录后再试")
-                                .arg(e.group, words.addToGroup.arg(e.group, me));
+            return cannot
+                 + QStringLiteral("。%1 组的成员可以读取它：请管理员执行“%2”，你重新登录后再试")
+                           .arg(e.group, words.addToGroup.arg(e.group, me));
         return cannot + QStringLiteral("：%1。请管理员给你读取它的权限").arg(SystemReason(e.code));
     }
     if (e.step == Step::Create && failure == Failure::Denied) {
         const QString cannot = QStringLiteral("你（用户 %1）不能在文件夹 %2 中写入。").arg(me, e.path);
         constexpr int GroupMayWrite = 020;
         if (e.mode & GroupMayWrite && !e.group.isEmpty())
-            return cannot + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“%2”，你重新登录后即可保存")
-                                .arg(e.group, words.addToGroup.arg(e.group, me));
+            return cannot
+                 + QStringLiteral("只有 %1 组的成员可以在这里保存：请管理员执行“%2”，你重新登录后即可保存")
+                           .arg(e.group, words.addToGroup.arg(e.group, me));
         return cannot + QStringLiteral("请管理员给你这个文件夹的写入权限");
     }
     if (e.step == Step::Create)
         return QStringLiteral("无法在文件夹 %1 中创建新文件：%2").arg(e.path, SystemReason(e.code));
     if (e.step == Step::Rename && failure == Failure::HeldOpen)
         return QStringLiteral("%1 正被%2打开，而且它不允许别人替换这个文件，等了 %3 秒仍是这样（%4）。请关闭它后再保存")
-            .arg(e.path, e.owner.isEmpty() ? QStringLiteral("另一个程序") : e.owner, QString::number(e.number),
-                 SystemReason(e.code));
+                .arg(e.path, e.owner.isEmpty() ? QStringLiteral("另一个程序") : e.owner, QString::number(e.number),
+                     SystemReason(e.code));
     if (e.step == Step::Rename && failure == Failure::MountedAlone)
-        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹").arg(e.path);
+        return QStringLiteral("%1 是单独挂载的文件（挂载点），不能用新文件替换它。请改为挂载它所在的文件夹")
+                .arg(e.path);
     if (e.step == Step::MakeFolder && (failure == Failure::Denied || failure == Failure::ReadOnly))
         return SystemReason(e.code) + words.makesFolders;
     if (e.step == Step::Lock)
@@ -149,20 +152,20 @@ QString SafeFile::Explain(const Error &e)
     case Cause::ForeignLink:
         return QStringLiteral("%1 是用户 %2 的%3。为安全起见，本程序只跟随属于 %4 或你自己（%5）的链接，"
                               "所以没有读取或写入任何文件。请管理员检查这个链接")
-            .arg(e.path, e.owner, words.links, words.trustedOwners, me);
+                .arg(e.path, e.owner, words.links, words.trustedOwners, me);
     case Cause::NotAFile:
         return QStringLiteral("%1 不是普通文件").arg(e.path);
     case Cause::NarrowsReaders:
         return QStringLiteral("%1 只允许用户 %2 和组 %3 读取（权限 %4）。以你（%5）的身份保存后，"
                               "新文件不能再属于它们，原来能读它的用户（例如 Web 服务器）会读不到。"
                               "请由管理员保存，或请管理员先让所有人可读：chmod o+r %1")
-            .arg(e.path, e.owner, e.group, QString::number(e.mode, 8).rightJustified(4, u'0'), me);
+                .arg(e.path, e.owner, e.group, QString::number(e.mode, 8).rightJustified(4, u'0'), me);
     case Cause::TooLarge:
         // Rounded up, so that a file just over the limit never shows as at it.
         return QStringLiteral("%1 有 %2 MB，超过了本程序读取关键字文件的上限 %3 MB，所以没有读取它。"
                               "请检查这个文件是否正确")
-            .arg(e.path, QString::number(std::ceil(double(e.number) * 10 / (1 << 20)) / 10, 'f', 1),
-                 QString::number(MaxSize >> 20));
+                .arg(e.path, QString::number(std::ceil(double(e.number) * 10 / (1 << 20)) / 10, 'f', 1),
+                     QString::number(MaxSize >> 20));
     case Cause::Busy:
         return Holder(e) + QStringLiteral("正在保存这份列表（锁文件 %1）").arg(e.path);
     case Cause::GaveUp:
@@ -170,23 +173,24 @@ QString SafeFile::Explain(const Error &e)
     case Cause::OpenToOthers:
         return QStringLiteral("保存时使用的锁文件 %1 也允许%2打开，别人可以借此阻止保存，所以没有保存。"
                               "请管理员执行“%3”，去掉他们对它的访问权限")
-            .arg(e.path, e.owner, e.detail);
+                .arg(e.path, e.owner, e.detail);
     case Cause::LockLinks:
         return QStringLiteral("保存时使用的锁文件 %1 有 %2 个名称（硬链接），可能就是别处的某个文件，"
                               "本程序不使用也不更改它，所以没有保存。请管理员删除这个名称（%3，它链接的文件不受影响），"
                               "下次保存会重新创建锁文件")
-            .arg(e.path, QString::number(e.number), e.detail);
+                .arg(e.path, QString::number(e.number), e.detail);
     case Cause::LockOwner:
-        return QStringLiteral("保存时使用的锁文件 %1 属于用户 %2，不属于 %3 或你（%4）：它的所有者随时可以让别人打开它，"
-                              "借此阻止保存，所以没有保存。请管理员执行“%5”")
-            .arg(e.path, e.owner, words.trustedOwners, me, e.detail);
+        return QStringLiteral(
+                       "保存时使用的锁文件 %1 属于用户 %2，不属于 %3 或你（%4）：它的所有者随时可以让别人打开它，"
+                       "借此阻止保存，所以没有保存。请管理员执行“%5”")
+                .arg(e.path, e.owner, words.trustedOwners, me, e.detail);
     case Cause::FolderOpen:
         return QStringLiteral("文件夹 %1 也允许%2写入：他们可以改动或替换其中的关键字列表，过滤器会照样使用它。%3")
-            .arg(e.path, e.owner, e.detail);
+                .arg(e.path, e.owner, e.detail);
     case Cause::LockGroup:
         return QStringLiteral("保存时使用的锁文件 %1 属于组 %2，不是它所在文件夹的组：%2 组的成员都可以打开它，"
                               "借此阻止保存，所以没有保存。请管理员执行“%3”")
-            .arg(e.path, e.group, e.detail);
+                .arg(e.path, e.group, e.detail);
     case Cause::System:
     case Cause::Changed:
         break;

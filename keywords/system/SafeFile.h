@@ -24,7 +24,7 @@ class SafeFile
 {
 public:
     enum class Step {
-        Reach,   // a folder or link on the way
+        Reach, // a folder or link on the way
         Read,
         Inspect, // the file to be replaced
         Create,  // the new file in the folder
@@ -32,7 +32,7 @@ public:
         Rename,
         Confirm, // the folder's sync: the copy was replaced, but is not known to be on disk
         MakeFolder,
-        Lock,    // the lock that orders saves
+        Lock, // the lock that orders saves
     };
     enum class Cause {
         System,         // the system's error code in code: errno, or GetLastError() on Windows
@@ -45,11 +45,11 @@ public:
         GaveUp,         // the caller stopped waiting for the lock
         // The lock file is not one that only those who may save can open;
         // the command that mends it in detail:
-        OpenToOthers,   // others may open it, owner says who
-        LockLinks,      // it has more than one name; how many in number
-        LockOwner,      // someone else owns it, who could open it to anyone
-        LockGroup,      // another group than the folder's may open it
-        FolderOpen,     // others may write in the folder, owner says who; what to do in detail
+        OpenToOthers, // others may open it, owner says who
+        LockLinks,    // it has more than one name; how many in number
+        LockOwner,    // someone else owns it, who could open it to anyone
+        LockGroup,    // another group than the folder's may open it
+        FolderOpen,   // others may write in the folder, owner says who; what to do in detail
     };
     struct Error
     {
@@ -104,11 +104,9 @@ public:
     // that only those who may write the folder can open, so nobody else can
     // hold up a save: one found there that others could open, or whose owner
     // could open it to them, is refused (the user's own is first closed),
-    // and one that is a second name of another file is never changed. Held until Unlock, or until this goes. While it waits,
-    // waiting is told who holds it (a Busy error) every 50 ms; on false the
-    // wait ends, as GaveUp.
-    bool Lock(std::chrono::milliseconds wait, Error *error,
-              const std::function<bool(const Error &busy)> &waiting = {});
+    // and one that is a second name of another file is never changed. Held until Unlock, or until this goes. While it
+    // waits, waiting is told who holds it (a Busy error) every 50 ms; on false the wait ends, as GaveUp.
+    bool Lock(std::chrono::milliseconds wait, Error *error, const std::function<bool(const Error &busy)> &waiting = {});
     void Unlock();
 
     QString FolderPath() const { return m_folderPath; }

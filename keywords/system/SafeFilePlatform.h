@@ -21,9 +21,15 @@ class UniqueHandle
 public:
     using Type = typename Traits::Type;
 
-    explicit UniqueHandle(Type handle = Traits::Invalid()) : m_handle(handle) {}
+    explicit UniqueHandle(Type handle = Traits::Invalid())
+        : m_handle(handle)
+    {
+    }
     ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle &&other) noexcept : m_handle(other.release()) {}
+    UniqueHandle(UniqueHandle &&other) noexcept
+        : m_handle(other.release())
+    {
+    }
     UniqueHandle &operator=(UniqueHandle &&other) noexcept
     {
         reset(other.release());
@@ -105,11 +111,11 @@ QString CurrentUserName();
 // The words of Explain's sentences that differ between the systems.
 struct Words
 {
-    QString links;          // the kinds of link followed
-    QString trustedOwners;  // whose links are followed, besides the user's own
-    QString addToGroup;     // the command that makes %2 a member of %1
-    QString makesFolders;   // who creates the fixed folders, after a reason
-    QString copy;           // the command that copies %1 to %2
+    QString links;         // the kinds of link followed
+    QString trustedOwners; // whose links are followed, besides the user's own
+    QString addToGroup;    // the command that makes %2 a member of %1
+    QString makesFolders;  // who creates the fixed folders, after a reason
+    QString copy;          // the command that copies %1 to %2
 };
 const Words &PlatformWords();
 

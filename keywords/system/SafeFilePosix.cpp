@@ -27,7 +27,8 @@ bool Fail(SafeFile::Error *error, SafeFile::Step step, int code, const QString &
 } // namespace SafeFilePosix
 
 SafeFile::SafeFile(const QString &path)
-    : m_path(path), m_held(std::make_unique<Held>())
+    : m_path(path)
+    , m_held(std::make_unique<Held>())
 {
 }
 
@@ -44,7 +45,8 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
     struct stat st;
     if (!file.ok() && errno == EACCES) {
         // The group that may read it, for the message.
-        if (::fstatat(m_held->folder.get(), m_held->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_mode & S_IRGRP)
+        if (::fstatat(m_held->folder.get(), m_held->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && st.st_mode & S_IRGRP)
             return Fail(error, Step::Read, EACCES, m_path, Cause::System, &st);
         return Fail(error, Step::Read, EACCES, m_path);
     }
@@ -59,9 +61,12 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
         return qint64(Retried([&] { return ::read(file.get(), buffer, size_t(room)); }));
     };
     switch (ReadWhole(st.st_size, readSome, bytes)) {
-    case Reading::Done: return true;
-    case Reading::Failed: return Fail(error, Step::Read, errno, m_path);
-    case Reading::TooLarge: break;
+    case Reading::Done:
+        return true;
+    case Reading::Failed:
+        return Fail(error, Step::Read, errno, m_path);
+    case Reading::TooLarge:
+        break;
     }
     Fail(error, Step::Read, 0, m_path, Cause::TooLarge);
     error->number = qMax<qint64>(st.st_size, MaxSize + 1);
@@ -93,14 +98,21 @@ namespace SafeFilePlatform {
 Failure Classify(int code)
 {
     switch (code) {
-    case ENOENT: return Failure::NotThere;
-    case ENOTDIR: return Failure::NotAFolder;
-    case EISDIR: return Failure::AFolder;
+    case ENOENT:
+        return Failure::NotThere;
+    case ENOTDIR:
+        return Failure::NotAFolder;
+    case EISDIR:
+        return Failure::AFolder;
     case EACCES:
-    case EPERM: return Failure::Denied;
-    case EROFS: return Failure::ReadOnly;
-    case EBUSY: return Failure::MountedAlone;
-    default: return Failure::Other;
+    case EPERM:
+        return Failure::Denied;
+    case EROFS:
+        return Failure::ReadOnly;
+    case EBUSY:
+        return Failure::MountedAlone;
+    default:
+        return Failure::Other;
     }
 }
 
@@ -112,11 +124,11 @@ QString CurrentUserName()
 const Words &PlatformWords()
 {
     static const Words words{
-        QStringLiteral("符号链接"),
-        QStringLiteral("root"),
-        QStringLiteral("adduser %2 %1"),
-        QStringLiteral("。请由管理员（root）启动一次本程序，或安装本程序的软件包，它们会创建这个文件夹"),
-        QStringLiteral("cp \"%1\" \"%2\""),
+            QStringLiteral("符号链接"),
+            QStringLiteral("root"),
+            QStringLiteral("adduser %2 %1"),
+            QStringLiteral("。请由管理员（root）启动一次本程序，或安装本程序的软件包，它们会创建这个文件夹"),
+            QStringLiteral("cp \"%1\" \"%2\""),
     };
     return words;
 }

@@ -41,7 +41,7 @@ QString NamedEntry(int fd)
         if (tag != NamedUser && tag != NamedGroup)
             continue;
         const QString rights = QString(permissions & 4 ? u'r' : u'-') + (permissions & 2 ? u'w' : u'-')
-                               + (permissions & 1 ? u'x' : u'-');
+                             + (permissions & 1 ? u'x' : u'-');
         return tag == NamedUser ? QStringLiteral("user:%1:%2").arg(Accounts::UserName(id), rights)
                                 : QStringLiteral("group:%1:%2").arg(Accounts::GroupName(id), rights);
     }
@@ -78,7 +78,8 @@ std::optional<SafeFile::Cause> Untrusted(const struct stat &st, const QString &n
         return Cause::OpenToOthers;
     }
     if (st.st_mode & S_IRWXO) {
-        error->owner = QStringLiteral("所有用户（权限 %1）").arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
+        error->owner = QStringLiteral("所有用户（权限 %1）")
+                               .arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
         error->detail = QStringLiteral("chmod o= ") + quoted;
         return Cause::OpenToOthers;
     }
@@ -141,7 +142,8 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
         std::ignore = ::fchown(file.get(), uid_t(-1), folder.st_gid);
         std::ignore = ::fchmod(file.get(), 0660);
     } else if (errno == EEXIST) {
-        file.reset(Retried([&] { return ::openat(folderFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+        file.reset(Retried(
+                [&] { return ::openat(folderFd, name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
     }
     if (!file.ok()) {
         const int code = errno;
@@ -167,7 +169,8 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
     // A process's lock, not one of its open file description: the kernel can
     // then tell who holds it. This is the one descriptor of the file the
     // program opens, so no other close lets it go.
-    struct flock lock{};
+    struct flock lock
+    { };
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     const auto busy = [&](Error *busy) {
@@ -178,19 +181,28 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
         Error holder;
         return !waiting || (busy(&holder), waiting(holder));
     };
-    switch (TakeWithin(wait, [&] {
-        if (::fcntl(file.get(), F_SETLK, &lock) == 0)
-            return Attempt::Taken;
-        // A file system without locks saves unguarded, as before there was a lock.
-        return errno == EACCES || errno == EAGAIN || errno == EINTR ? Attempt::Busy
-               : errno == ENOLCK                                   ? Attempt::Unguarded
-                                                                   : Attempt::Failed;
-    }, keepWaiting)) {
-    case Attempt::Taken: m_held->lock = std::move(file); return true;
-    case Attempt::Unguarded: return true;
-    case Attempt::Failed: return Fail(error, Step::Lock, errno, lockPath);
-    case Attempt::GaveUp: return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
-    case Attempt::Busy: break;
+    switch (TakeWithin(
+            wait,
+            [&] {
+                if (::fcntl(file.get(), F_SETLK, &lock) == 0)
+                    return Attempt::Taken;
+                // A file system without locks saves unguarded, as before there was a lock.
+                return errno == EACCES || errno == EAGAIN || errno == EINTR ? Attempt::Busy
+                     : errno == ENOLCK                                      ? Attempt::Unguarded
+                                                                            : Attempt::Failed;
+            },
+            keepWaiting)) {
+    case Attempt::Taken:
+        m_held->lock = std::move(file);
+        return true;
+    case Attempt::Unguarded:
+        return true;
+    case Attempt::Failed:
+        return Fail(error, Step::Lock, errno, lockPath);
+    case Attempt::GaveUp:
+        return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
+    case Attempt::Busy:
+        break;
     }
     busy(error);
     return false;

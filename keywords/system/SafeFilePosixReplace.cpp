@@ -26,7 +26,7 @@ bool NarrowsReaders(const struct stat &old)
     if (!keepsGroup && old.st_mode & S_IRGRP)
         return true;
     const bool ownerStillReads = old.st_uid == me || old.st_uid == 0
-                                 || (old.st_mode & S_IRGRP && keepsGroup && Accounts::InGroup(old.st_uid, old.st_gid));
+                              || (old.st_mode & S_IRGRP && keepsGroup && Accounts::InGroup(old.st_uid, old.st_gid));
     return old.st_mode & S_IRUSR && !ownerStillReads;
 }
 
@@ -40,7 +40,8 @@ QByteArray ProcPath(int fd)
 bool WriteWhole(int fd, const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t wrote = Retried([&] { return ::write(fd, bytes.constData() + done, size_t(bytes.size() - done)); });
+        const ssize_t wrote =
+                Retried([&] { return ::write(fd, bytes.constData() + done, size_t(bytes.size() - done)); });
         if (wrote < 0)
             return false;
         done += wrote;
@@ -53,7 +54,7 @@ bool WriteWhole(int fd, const QByteArray &bytes)
 bool OwnerReadsAlone(const Kept &old)
 {
     return old.owner != 0 && old.mode & S_IRUSR && !(old.mode & S_IROTH)
-           && !(old.mode & S_IRGRP && Accounts::InGroup(old.owner, old.group));
+        && !(old.mode & S_IRGRP && Accounts::InGroup(old.owner, old.group));
 }
 
 // The group, and the owner where this process may set it, else the group
@@ -137,8 +138,8 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
 
     const QByteArray &name = m_held->name;
     const QByteArray temporary = QFile::encodeName(LeftoverName(QFile::decodeName(name), ::getpid()));
-    Descriptor file(::openat(folder.get(), temporary.constData(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Descriptor file(
+            ::openat(folder.get(), temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.ok())
         return Fail(error, Step::Create, errno, m_folderPath, Cause::System, &folderStat);
     auto abandon = [&](Step step) {
@@ -181,7 +182,8 @@ bool SafeFile::FolderOpenToOthers(Error *warning) const
     if (!(st.st_mode & S_IWOTH))
         return false;
     Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, &st);
-    warning->owner = QStringLiteral("所有用户（权限 %1）").arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
+    warning->owner =
+            QStringLiteral("所有用户（权限 %1）").arg(QString::number(st.st_mode & 07777, 8).rightJustified(4, u'0'));
     warning->detail = QStringLiteral("请管理员执行“chmod o-w %1”").arg(quoted);
     return true;
 }

@@ -38,7 +38,7 @@ bool ReadSecurity(const Handle &handle, QString *owner, WindowsAcl::Dacl *dacl)
     if (!handle.ok()
         || ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                              nullptr, nullptr, nullptr, nullptr, &security)
-               != ERROR_SUCCESS)
+                   != ERROR_SUCCESS)
         return false;
     const bool read = WindowsAcl::Read(security, owner, dacl);
     ::LocalFree(security);
@@ -50,17 +50,22 @@ QString Me()
     return WindowsAccounts::Text(WindowsAccounts::CurrentUser().data());
 }
 
-bool Fail(SafeFile::Error *error, SafeFile::Step step, DWORD code, const QString &path,
-          SafeFile::Cause cause, const QString &owner)
+bool Fail(SafeFile::Error *error, SafeFile::Step step, DWORD code, const QString &path, SafeFile::Cause cause,
+          const QString &owner)
 {
-    *error = {.step = step, .cause = cause, .code = int(code), .path = QDir::toNativeSeparators(QDir::cleanPath(path)), .owner = owner};
+    *error = {.step = step,
+              .cause = cause,
+              .code = int(code),
+              .path = QDir::toNativeSeparators(QDir::cleanPath(path)),
+              .owner = owner};
     return false;
 }
 
 } // namespace SafeFileWindows
 
 SafeFile::SafeFile(const QString &path)
-    : m_path(path), m_held(std::make_unique<Held>())
+    : m_path(path)
+    , m_held(std::make_unique<Held>())
 {
 }
 
@@ -94,9 +99,12 @@ bool SafeFile::Read(QByteArray *bytes, Error *error) const
         return ::ReadFile(file.get(), buffer, wanted, &got, nullptr) ? qint64(got) : qint64(-1);
     };
     switch (ReadWhole(size.QuadPart, readSome, bytes)) {
-    case Reading::Done: return true;
-    case Reading::Failed: return Fail(error, Step::Read, ::GetLastError(), m_path);
-    case Reading::TooLarge: break;
+    case Reading::Done:
+        return true;
+    case Reading::Failed:
+        return Fail(error, Step::Read, ::GetLastError(), m_path);
+    case Reading::TooLarge:
+        break;
     }
     Fail(error, Step::Read, 0, m_path, Cause::TooLarge);
     error->number = qMax<qint64>(size.QuadPart, MaxSize + 1);
@@ -129,17 +137,18 @@ bool SafeFile::FolderOpenToOthers(Error *warning) const
     if (!ReadSecurity(folder, &owner, &dacl))
         return false;
     const std::optional<WindowsAcl::Refusal> writer =
-        WindowsAcl::OtherWriter(owner, dacl, Me(), WindowsAccounts::Group(QStringLiteral("vantrel-filter")));
+            WindowsAcl::OtherWriter(owner, dacl, Me(), WindowsAccounts::Group(QStringLiteral("vantrel-filter")));
     if (!writer)
         return false;
     using Refused = WindowsAcl::Refusal::Cause;
     const QString who = writer->cause == Refused::Owner
-                            ? QStringLiteral("它的所有者 %1 随时让别人").arg(WindowsAccounts::NameOf(writer->sid))
-                        : writer->cause == Refused::NotUnderstood
-                            ? QStringLiteral("一个本程序无法判断的 ACL 项（类型 %1）所指的账户").arg(writer->type)
-                            : WindowsAccounts::NameOf(writer->sid);
+                              ? QStringLiteral("它的所有者 %1 随时让别人").arg(WindowsAccounts::NameOf(writer->sid))
+                      : writer->cause == Refused::NotUnderstood
+                              ? QStringLiteral("一个本程序无法判断的 ACL 项（类型 %1）所指的账户").arg(writer->type)
+                              : WindowsAccounts::NameOf(writer->sid);
     Fail(warning, Step::Inspect, 0, m_folderPath, Cause::FolderOpen, who);
-    warning->detail = QStringLiteral("请管理员重新运行本程序的安装程序，它会把这个文件夹限制为 Administrators、SYSTEM 和 vantrel-filter 组");
+    warning->detail = QStringLiteral(
+            "请管理员重新运行本程序的安装程序，它会把这个文件夹限制为 Administrators、SYSTEM 和 vantrel-filter 组");
     return true;
 }
 
@@ -156,15 +165,22 @@ Failure Classify(int code)
 {
     switch (DWORD(code)) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return Failure::NotThere;
-    case ERROR_DIRECTORY: return Failure::NotAFolder;
-    case ERROR_DIRECTORY_NOT_SUPPORTED: return Failure::AFolder;
-    case ERROR_ACCESS_DENIED: return Failure::Denied;
-    case ERROR_WRITE_PROTECT: return Failure::ReadOnly;
+    case ERROR_PATH_NOT_FOUND:
+        return Failure::NotThere;
+    case ERROR_DIRECTORY:
+        return Failure::NotAFolder;
+    case ERROR_DIRECTORY_NOT_SUPPORTED:
+        return Failure::AFolder;
+    case ERROR_ACCESS_DENIED:
+        return Failure::Denied;
+    case ERROR_WRITE_PROTECT:
+        return Failure::ReadOnly;
     case ERROR_SHARING_VIOLATION:
     case ERROR_UNABLE_TO_REMOVE_REPLACED:
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT: return Failure::HeldOpen;
-    default: return Failure::Other;
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+        return Failure::HeldOpen;
+    default:
+        return Failure::Other;
     }
 }
 
@@ -177,11 +193,11 @@ QString CurrentUserName()
 const Words &PlatformWords()
 {
     static const Words words{
-        QStringLiteral("符号链接或目录联接"),
-        QStringLiteral("Administrators、SYSTEM"),
-        QStringLiteral("net localgroup %1 %2 /add"),
-        QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹"),
-        QStringLiteral("copy \"%1\" \"%2\""),
+            QStringLiteral("符号链接或目录联接"),
+            QStringLiteral("Administrators、SYSTEM"),
+            QStringLiteral("net localgroup %1 %2 /add"),
+            QStringLiteral("。请由管理员启动一次本程序，或重新运行本程序的安装程序，它们会创建这个文件夹"),
+            QStringLiteral("copy \"%1\" \"%2\""),
     };
     return words;
 }

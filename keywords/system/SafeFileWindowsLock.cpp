@@ -29,7 +29,8 @@ bool Untrusted(const Handle &file, const QString &group, const QString &path, Sa
         error->detail = QStringLiteral("icacls %1 /setowner *%2").arg(quoted, WindowsAcl::Administrators);
         return true;
     case Cause::OpenToOthers:
-        Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::OpenToOthers, WindowsAccounts::NameOf(refusal->sid));
+        Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::OpenToOthers,
+             WindowsAccounts::NameOf(refusal->sid));
         break;
     case Cause::NotUnderstood:
         Fail(error, SafeFile::Step::Lock, 0, path, SafeFile::Cause::OpenToOthers,
@@ -46,7 +47,7 @@ bool Untrusted(const Handle &file, const QString &group, const QString &path, Sa
 Handle OpenLockFile(const QString &path, const QString &group)
 {
     const QString sddl = QStringLiteral("D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FA;;;%1)").arg(Me())
-                         + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
+                       + (group.isEmpty() ? QString() : QStringLiteral("(A;;FA;;;%1)").arg(group));
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(Wide(sddl), SDDL_REVISION_1, &descriptor, nullptr))
         return Handle();
@@ -80,21 +81,31 @@ bool SafeFile::Lock(std::chrono::milliseconds wait, Error *error, const std::fun
     if (Untrusted(file, group, lockPath, error))
         return false;
     OVERLAPPED whole{};
-    switch (TakeWithin(wait, [&] {
-        if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
-            return Attempt::Taken;
-        return ::GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
-    }, [&] {
-        // Windows does not tell who holds a lock.
-        Error busy;
-        Fail(&busy, Step::Lock, 0, lockPath, Cause::Busy);
-        return !waiting || waiting(busy);
-    })) {
-    case Attempt::Taken: m_held->lock = std::move(file); return true;
-    case Attempt::Unguarded: return true;
-    case Attempt::Failed: return Fail(error, Step::Lock, ::GetLastError(), lockPath);
-    case Attempt::GaveUp: return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
-    case Attempt::Busy: break;
+    switch (TakeWithin(
+            wait,
+            [&] {
+                if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                                 &whole))
+                    return Attempt::Taken;
+                return ::GetLastError() == ERROR_LOCK_VIOLATION ? Attempt::Busy : Attempt::Failed;
+            },
+            [&] {
+                // Windows does not tell who holds a lock.
+                Error busy;
+                Fail(&busy, Step::Lock, 0, lockPath, Cause::Busy);
+                return !waiting || waiting(busy);
+            })) {
+    case Attempt::Taken:
+        m_held->lock = std::move(file);
+        return true;
+    case Attempt::Unguarded:
+        return true;
+    case Attempt::Failed:
+        return Fail(error, Step::Lock, ::GetLastError(), lockPath);
+    case Attempt::GaveUp:
+        return Fail(error, Step::Lock, 0, lockPath, Cause::GaveUp);
+    case Attempt::Busy:
+        break;
     }
     return Fail(error, Step::Lock, 0, lockPath, Cause::Busy);
 }

@@ -69,7 +69,7 @@ DWORD TakeName(const QString &file, const QString &target, const QString &backup
 bool HeldOpen(DWORD code)
 {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_UNABLE_TO_REMOVE_REPLACED
-           || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+        || code == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
 // The programs that hold the files open, as the Restart Manager tells them:
@@ -94,7 +94,8 @@ QString Holders(const QStringList &paths)
         if (::RmGetList(session, &needed, &count, found.data(), &reasons) == ERROR_SUCCESS)
             for (UINT i = 0; i < count; ++i)
                 holders << QStringLiteral("%1（进程 %2）")
-                               .arg(QString::fromWCharArray(found[i].strAppName), QString::number(found[i].Process.dwProcessId));
+                                   .arg(QString::fromWCharArray(found[i].strAppName),
+                                        QString::number(found[i].Process.dwProcessId));
     }
     ::RmEndSession(session);
     return holders.join(u'、');
@@ -150,10 +151,13 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
         return Fail(error, Step::Rename, 0, m_path, Cause::Changed);
     }
     DWORD code = ERROR_SUCCESS;
-    const Attempt renamed = TakeWithin(wait, [&] {
-        code = TakeName(temporary, target, backup, m_held->exists);
-        return code == ERROR_SUCCESS ? Attempt::Taken : HeldOpen(code) ? Attempt::Busy : Attempt::Failed;
-    }, [] { return true; });
+    const Attempt renamed = TakeWithin(
+            wait,
+            [&] {
+                code = TakeName(temporary, target, backup, m_held->exists);
+                return code == ERROR_SUCCESS ? Attempt::Taken : HeldOpen(code) ? Attempt::Busy : Attempt::Failed;
+            },
+            [] { return true; });
     if (renamed == Attempt::Taken)
         return true;
     // Asked before the new file goes: who holds either.
@@ -169,7 +173,8 @@ bool SafeFile::Replace(const QByteArray &bytes, Error *error, const std::functio
 void SafeFile::RemoveLeftovers() const
 {
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW(Wide(Join(m_folderPath, u'.' + m_held->name + QStringLiteral(".*.tmp"))), &found);
+    const HANDLE search =
+            ::FindFirstFileW(Wide(Join(m_folderPath, u'.' + m_held->name + QStringLiteral(".*.tmp"))), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {

@@ -47,8 +47,8 @@ bool LinkTarget(const Handle &link, DWORD tag, QString *target)
 {
     QByteArray buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE, Qt::Uninitialized);
     DWORD got = 0;
-    if (!::DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(), DWORD(buffer.size()),
-                           &got, nullptr))
+    if (!::DeviceIoControl(link.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(), DWORD(buffer.size()), &got,
+                           nullptr))
         return false;
     LinkData data;
     ::memcpy(&data, buffer.constData(), sizeof data);
@@ -82,7 +82,8 @@ bool LinkTarget(const Handle &link, DWORD tag, QString *target)
 // rights allow it, looked at anyway when they do not.
 Handle OpenOnTheWay(const QString &path, bool *held)
 {
-    Handle next = Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    Handle next =
+            Open(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE);
     *held = next.ok();
     for (const DWORD access : {DWORD(FILE_READ_ATTRIBUTES | READ_CONTROL), DWORD(FILE_READ_ATTRIBUTES)}) {
         const DWORD code = ::GetLastError();
@@ -96,7 +97,11 @@ Handle OpenOnTheWay(const QString &path, bool *held)
 // The way from the root of the path to the file, one part at a time.
 struct Walk
 {
-    explicit Walk(const QString &pathRoot) : root(pathRoot), folderPath(pathRoot) {}
+    explicit Walk(const QString &pathRoot)
+        : root(pathRoot)
+        , folderPath(pathRoot)
+    {
+    }
 
     Way<QString> way;
     QString root;       // of the drive or share the walk is on

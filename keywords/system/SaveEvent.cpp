@@ -6,6 +6,6 @@ SaveEvent SaveEvent::Of(const SaveRecord &record, const QString &userName, quint
 {
     return {quint16(record.result == SaveRecord::Result::Failed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE),
             QStringLiteral("user=%1 pid=%2 ").arg(userName.isEmpty() ? QStringLiteral("?") : userName).arg(processId)
-                + record.Line(),
+                    + record.Line(),
             userSid};
 }

@@ -13,5 +13,6 @@ struct SaveEvent
     QString text;     // who saved, then the record's line
     QByteArray user;  // the SID the Event Viewer shows in its User column; empty for none
 
-    static SaveEvent Of(const SaveRecord &record, const QString &userName, quint32 processId, const QByteArray &userSid);
+    static SaveEvent Of(const SaveRecord &record, const QString &userName, quint32 processId,
+                        const QByteArray &userSid);
 };

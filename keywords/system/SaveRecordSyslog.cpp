@@ -33,7 +33,8 @@ void SaveRecord::SetDestination(const QString &destination)
 void SaveRecord::Send() const
 {
     const QByteArray &socketPath = Destination();
-    struct sockaddr_un address{};
+    struct sockaddr_un address
+    { };
     address.sun_family = AF_UNIX;
     if (socketPath.isEmpty() || size_t(socketPath.size()) >= sizeof address.sun_path)
         return;
@@ -45,15 +46,16 @@ void SaveRecord::Send() const
     static const char months[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const std::time_t now = std::time(nullptr);
-    struct tm local{};
+    struct tm local
+    { };
     ::localtime_r(&now, &local);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%s %2d %02d:%02d:%02d", months[local.tm_mon], local.tm_mday, local.tm_hour,
                   local.tm_min, local.tm_sec);
     // An audit trail of a security control: the private authorisation facility.
-    const QByteArray datagram = '<' + QByteArray::number(LOG_AUTHPRIV | LOG_NOTICE) + '>' + stamp
-                                + " vantrel-filter[" + QByteArray::number(::getpid()) + "]: "
-                                + QStringLiteral("user=%1 uid=%2 ").arg(name).arg(user).toUtf8() + Line().toUtf8();
+    const QByteArray datagram = '<' + QByteArray::number(LOG_AUTHPRIV | LOG_NOTICE) + '>' + stamp + " vantrel-filter["
+                              + QByteArray::number(::getpid()) + "]: "
+                              + QStringLiteral("user=%1 uid=%2 ").arg(name).arg(user).toUtf8() + Line().toUtf8();
 
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)

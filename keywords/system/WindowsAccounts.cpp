@@ -67,6 +67,6 @@ QString WindowsAccounts::Group(const QString &name)
     SID_NAME_USE use;
     return ::LookupAccountNameW(nullptr, reinterpret_cast<const wchar_t *>(name.utf16()), sid, &size, domain,
                                 &domainSize, &use)
-               ? Text(sid)
-               : QString();
+                 ? Text(sid)
+                 : QString();
 }

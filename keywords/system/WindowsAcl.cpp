@@ -18,12 +18,12 @@ const QString CreatorOwner = QStringLiteral("S-1-3-0");
 
 // What lets someone change what is in a folder or a file, or its ACL.
 constexpr quint32 WriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC
-                                | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+                              | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 bool Trusted(const QString &sid, const QString &saver, const QString &group)
 {
     return sid == WindowsAcl::Administrators || sid == WindowsAcl::System || sid == saver
-           || (!group.isEmpty() && sid == group);
+        || (!group.isEmpty() && sid == group);
 }
 
 // An owner who may change the DACL at any time, or no DACL at all.
@@ -54,8 +54,8 @@ std::optional<WindowsAcl::Refusal> WindowsAcl::LockFileRefusal(const QString &ow
     return std::nullopt;
 }
 
-std::optional<WindowsAcl::Refusal> WindowsAcl::OtherWriter(const QString &owner, const Dacl &dacl,
-                                                           const QString &saver, const QString &group)
+std::optional<WindowsAcl::Refusal> WindowsAcl::OtherWriter(const QString &owner, const Dacl &dacl, const QString &saver,
+                                                           const QString &group)
 {
     if (std::optional<Refusal> refusal = OwnerOrNone(owner, dacl, saver))
         return refusal;

@@ -14,9 +14,9 @@ public:
     // One entry of a DACL, as its header and body give it.
     struct Entry
     {
-        int type = 0;         // ACCESS_ALLOWED_ACE_TYPE, ACCESS_DENIED_ACE_TYPE, …
-        int flags = 0;        // OBJECT_INHERIT_ACE, INHERIT_ONLY_ACE, …
-        QString sid;          // empty where the entry names none it understands
+        int type = 0;  // ACCESS_ALLOWED_ACE_TYPE, ACCESS_DENIED_ACE_TYPE, …
+        int flags = 0; // OBJECT_INHERIT_ACE, INHERIT_ONLY_ACE, …
+        QString sid;   // empty where the entry names none it understands
         quint32 rights = 0;
     };
     // A DACL; none at all lets everyone do anything.
@@ -27,7 +27,7 @@ public:
     {
         enum class Cause { Owner, OpenToOthers, NotUnderstood };
         Cause cause;
-        QString sid; // the owner, or the account the entry lets in ("S-1-1-0" for no DACL)
+        QString sid;  // the owner, or the account the entry lets in ("S-1-1-0" for no DACL)
         int type = 0; // of the entry not understood
     };
     // A lock file that anyone else could open would let them hold a read
