@@ -69,8 +69,11 @@ SaveResult BackgroundSave::Run(KeywordStore &store, QStringList keywords, const 
     // painted meanwhile.
     const ChangedQuestion askHere = [this, &ask](const QString &path, const KeywordMerge::Changes &theirs) {
         OnChange answer = OnChange::Cancel;
-        QMetaObject::invokeMethod(
-                this, [&] { ShowNote(false), answer = ask(path, theirs); }, Qt::BlockingQueuedConnection);
+        const auto asking = [&] {
+            ShowNote(false);
+            answer = ask(path, theirs);
+        };
+        QMetaObject::invokeMethod(this, asking, Qt::BlockingQueuedConnection);
         return answer;
     };
     const WaitingNotice waiting = [this](const QString &holder) {
