@@ -2,8 +2,8 @@
 
 #include <QTest>
 
-#include <sddl.h>
 #include <windows.h>
+#include <sddl.h>
 
 using Entry = WindowsAcl::Entry;
 using Dacl = WindowsAcl::Dacl;
