@@ -10,13 +10,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
 void Expect(bool condition, const char *what)
 {
-    if (!condition) // libFuzzer keeps the input as a crash artifact
-        std::fprintf(stderr, "fuzz_keywordfile: %s\n", what), std::abort();
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz_keywordfile: %s\n", what);
+    std::abort(); // libFuzzer keeps the input as a crash artifact
 }
 
 // Lines cut straight from the raw bytes, independently of the reader.
@@ -28,13 +31,13 @@ QList<QByteArray> SplitLines(QByteArray bytes)
     return lines;
 }
 
-QString Gbk(const QByteArray &bytes, bool *ok)
+// The bytes as GBK text, and whether they are GBK throughout.
+std::pair<QString, bool> Gbk(const QByteArray &bytes)
 {
     QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
     const QString text = decoder.decode(bytes);
     // 0xFF is no GBK character, though ICU reads it as the private-use U+F8F5.
-    *ok = !decoder.hasError() && !bytes.contains('\xFF');
-    return text;
+    return {text, !decoder.hasError() && !bytes.contains('\xFF')};
 }
 
 } // namespace
@@ -49,9 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Expect(bytes.startsWith("\xEF\xBB\xBF"), "refused as UTF-8 without its mark");
     } else {
         qsizetype firstBad = 0;
-        bool lineOk = true;
         for (qsizetype i = 0; i < lines.size() && firstBad == 0; ++i)
-            firstBad = (Gbk(lines.at(i), &lineOk), lineOk) ? 0 : i + 1;
+            firstBad = Gbk(lines.at(i)).second ? 0 : i + 1;
         Expect(decoded.line == firstBad && ok == (firstBad == 0), "wrong line refused as not GBK");
     }
     const auto nul =
@@ -65,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
            "a list that loaded has another length than the file, or saving it is refused for another reason");
 
     // The same bytes as typed text: one keyword a line, what GBK cannot show left out.
-    bool typedOk = true;
-    const QStringList typed = Gbk(bytes, &typedOk).remove(QChar::ReplacementCharacter).split(u'\n');
+    const QStringList typed = Gbk(bytes).first.remove(QChar::ReplacementCharacter).split(u'\n');
     const KeywordFile::Encoded encoded = KeywordFile::Encode(typed);
     if (encoded.fault == KeywordFile::Fault::None) {
         const KeywordFile::Decoded back = KeywordFile::Decode(encoded.bytes);

@@ -7,6 +7,7 @@
 #include "TestFiles.h"
 #include "system/SystemReason.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,9 +31,7 @@
 #define POSIX_ONLY(what) QSKIP("POSIX only: " what)
 #define ROOT_ONLY(posix, root) QSKIP("POSIX only: " posix)
 #else
-#define POSIX_ONLY(what) \
-    do { \
-    } while (false)
+#define POSIX_ONLY(what) static_cast<void>(what)
 #define ROOT_ONLY(posix, root) \
     do { \
         if (!PrivateRoot()) \
@@ -74,6 +73,22 @@ inline bool PrivateRoot()
     const QByteArray name = QFile::encodeName(path);
     return Done(::chown(name, user, group) == 0 && ::chmod(name, mode) == 0,
                 QStringLiteral("give %1 to %2:%3 as %4").arg(path).arg(user).arg(group).arg(mode, 0, 8), failed);
+}
+
+// Owner, group and mode as "uid:gid mode", then the entries of an ACL but
+// the owner's and others', which the mode shows.
+inline QString Ownership(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path), &st) != 0)
+        return "no " + path;
+    QProcess getfacl;
+    getfacl.start("getfacl", {"-cnpEs", path});
+    QStringList shown{QString("%1:%2 %3").arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8)};
+    shown += getfacl.waitForFinished() ? QString(getfacl.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)
+                                       : QStringList{"no getfacl"};
+    shown.removeIf([](const QString &entry) { return entry.startsWith("user::") || entry.startsWith("other::"); });
+    return shown.join(' ');
 }
 
 // The test's effective user for a scope: a member of the group also holds

@@ -1,6 +1,5 @@
 #include "KeywordDisplay.h"
-
-#include <QTest>
+#include "TestRow.h"
 
 class TestKeywordDisplay : public QObject
 {
@@ -12,23 +11,20 @@ private slots:
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<int>("characters"); // shown at most
         QTest::addColumn<QString>("shown");
-        QTest::newRow("U+FEFF") << QStringLiteral("\uFEFFselect") << 100 << "‹U+FEFF›select";
-        QTest::newRow("private use, GBK A140") << QStringLiteral("a\uE4C6") << 100 << "a‹U+E4C6›";
-        QTest::newRow("a tab, a line break, a NUL")
-                << QString::fromUtf16(u"a\tb\nc\0", 6) << 100 << "a‹U+0009›b‹U+000A›c‹U+0000›";
-        QTest::newRow("the ideographic space") << QStringLiteral("a\u3000") << 100 << "a‹U+3000›";
-        QTest::newRow("plain Chinese and ASCII, unchanged") << "删除 联合 union" << 100 << "删除 联合 union";
-        QTest::newRow("cut after so many characters") << "abcdef" << 3 << "abc…";
-        QTest::newRow("a mark counts as one") << QStringLiteral("\u200Babc") << 2 << "‹U+200B›a…";
-        QTest::newRow("a pair of surrogates is one character, never split") << QStringLiteral("a😀b") << 2 << "a😀…";
-        QTest::newRow("a hidden one beyond the first plane") << QStringLiteral("a\U000E0001") << 100 << "a‹U+E0001›";
-        QTest::newRow("exactly as long: no cut") << "abc" << 3 << "abc";
+        Row("U+FEFF", QStringLiteral("\uFEFFselect"), 100, "‹U+FEFF›select");
+        Row("private use, GBK A140", QStringLiteral("a\uE4C6"), 100, "a‹U+E4C6›");
+        Row("a tab, a line break, a NUL", QString::fromUtf16(u"a\tb\nc\0", 6), 100, "a‹U+0009›b‹U+000A›c‹U+0000›");
+        Row("the ideographic space", QStringLiteral("a\u3000"), 100, "a‹U+3000›");
+        Row("plain Chinese and ASCII, unchanged", "删除 联合 union", 100, "删除 联合 union");
+        Row("cut after so many characters", "abcdef", 3, "abc…");
+        Row("a mark counts as one", QStringLiteral("\u200Babc"), 2, "‹U+200B›a…");
+        Row("a pair of surrogates is one character, never split", QStringLiteral("a😀b"), 2, "a😀…");
+        Row("a hidden one beyond the first plane", QStringLiteral("a\U000E0001"), 100, "a‹U+E0001›");
+        Row("exactly as long: no cut", "abc", 3, "abc");
         // Swapped for look-alikes, "select" and "exec" must not show as themselves.
-        QTest::newRow("a Cyrillic е among Latin letters") << QStringLiteral("s\u0435lect") << 100 << "s‹U+0435›lect";
-        QTest::newRow("all Cyrillic") << QStringLiteral("\u0435\u0445\u0435\u0441") << 100
-                                      << "‹U+0435›‹U+0445›‹U+0435›‹U+0441›";
-        QTest::newRow("Chinese with its own punctuation, unchanged")
-                << "管理员（一），删除" << 100 << "管理员（一），删除";
+        Row("a Cyrillic е among Latin letters", QStringLiteral("s\u0435lect"), 100, "s‹U+0435›lect");
+        Row("all Cyrillic", QStringLiteral("\u0435\u0445\u0435\u0441"), 100, "‹U+0435›‹U+0445›‹U+0435›‹U+0441›");
+        Row("Chinese with its own punctuation, unchanged", "管理员（一），删除", 100, "管理员（一），删除");
     }
 
     void shown()

@@ -1,6 +1,5 @@
 #include "LookAlike.h"
-
-#include <QTest>
+#include "TestRow.h"
 
 #include <algorithm>
 
@@ -17,30 +16,24 @@ private slots:
     {
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<Positions>("marked");
-        QTest::newRow("select with a Cyrillic e") << QStringLiteral("s\u0435lect") << Positions{1};
-        QTest::newRow("exec in Cyrillic alone") << QStringLiteral("\u0435\u0445\u0435\u0441") << Positions{0, 1, 2, 3};
-        QTest::newRow("Greek alpha, capitals")
-                << QStringLiteral("\u03b1nd \u0395\u03a7\u0395C") << Positions{0, 4, 5, 6};
-        QTest::newRow("Latin alpha and script g") << QStringLiteral("\u0251nd \u0261o") << Positions{0, 4};
-        QTest::newRow("Greek and Cyrillic pass for each other") << QStringLiteral("\u0393\u0413") << Positions{0, 1};
-        QTest::newRow("fullwidth letters, listed as confusable or not")
-                << QStringLiteral("\uff53\uff45\uff4c\uff45\uff43\uff54") << Positions{0, 1, 2, 3, 4, 5};
-        QTest::newRow("curly quote for the default '") << QStringLiteral("\u2019") << Positions{0};
-        QTest::newRow("curly quotes, among Chinese too") << QStringLiteral("\u201c管理员\u201d，") << Positions{0, 4};
-        QTest::newRow("fullwidth % for the default %") << QStringLiteral("\uff05") << Positions{0};
-        QTest::newRow("fullwidth colon, dash, ellipsis without Chinese")
-                << QStringLiteral("union\uff1aselect\u2014\u2026") << Positions{5, 12, 13};
-        QTest::newRow("Katakana ro for the Chinese mouth, among Chinese too")
-                << QStringLiteral("人\u30ed，人口") << Positions{1};
-        QTest::newRow("select") << QStringLiteral("select") << Positions{};
-        QTest::newRow("%27") << QStringLiteral("%27") << Positions{};
-        QTest::newRow("union all") << QStringLiteral("union all") << Positions{};
-        QTest::newRow("管理员") << QStringLiteral("管理员") << Positions{};
-        QTest::newRow("删除 联合") << QStringLiteral("删除 联合") << Positions{};
-        QTest::newRow("Chinese with its punctuation and ASCII")
-                << QStringLiteral("注意：（一）删除——联合，select％…") << Positions{};
-        QTest::newRow("pinyin") << QStringLiteral("xu\u01cenz\u00e9") << Positions{};
-        QTest::newRow("positions count UTF-16 units") << QStringLiteral("\U0001F600\u0435") << Positions{2};
+        Row("select with a Cyrillic e", QStringLiteral("s\u0435lect"), Positions{1});
+        Row("exec in Cyrillic alone", QStringLiteral("\u0435\u0445\u0435\u0441"), Positions{0, 1, 2, 3});
+        Row("Greek alpha, capitals", QStringLiteral("\u03b1nd \u0395\u03a7\u0395C"), Positions{0, 4, 5, 6});
+        Row("Latin alpha and script g", QStringLiteral("\u0251nd \u0261o"), Positions{0, 4});
+        Row("Greek and Cyrillic pass for each other", QStringLiteral("\u0393\u0413"), Positions{0, 1});
+        Row("fullwidth letters, listed as confusable or not", QStringLiteral("\uff53\uff45\uff4c\uff45\uff43\uff54"),
+            Positions{0, 1, 2, 3, 4, 5});
+        Row("curly quote for the default '", QStringLiteral("\u2019"), Positions{0});
+        Row("curly quotes, among Chinese too", QStringLiteral("\u201c管理员\u201d，"), Positions{0, 4});
+        Row("fullwidth % for the default %", QStringLiteral("\uff05"), Positions{0});
+        Row("fullwidth colon, dash, ellipsis without Chinese", QStringLiteral("union\uff1aselect\u2014\u2026"),
+            Positions{5, 12, 13});
+        Row("Katakana ro for the Chinese mouth, among Chinese too", QStringLiteral("人\u30ed，人口"), Positions{1});
+        Row("plain ASCII", QStringLiteral("select %27 union all"), Positions{});
+        Row("Chinese with its punctuation and ASCII", QStringLiteral("注意：（一）删除——联合，select ％…"),
+            Positions{});
+        Row("pinyin", QStringLiteral("xu\u01cenz\u00e9"), Positions{});
+        Row("positions count UTF-16 units", QStringLiteral("\U0001F600\u0435"), Positions{2});
     }
 
     void marks()

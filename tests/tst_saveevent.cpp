@@ -1,6 +1,5 @@
+#include "TestRow.h"
 #include "system/SaveEvent.h"
-
-#include <QTest>
 
 #include <windows.h>
 
@@ -21,13 +20,12 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("text");
         const QByteArray sid("\x01\x01\x00\x00\x00\x00\x00\x05\x12\x00\x00\x00", 12); // SYSTEM's
-        QTest::newRow("saved: information") << int(Result::Saved) << "alice" << sid << EVENTLOG_INFORMATION_TYPE
-                                            << "user=alice pid=42 result=saved wrote=none";
-        QTest::newRow("failed: a warning") << int(Result::Failed) << "alice" << sid << EVENTLOG_WARNING_TYPE
-                                           << "user=alice pid=42 result=failed wrote=none";
-        QTest::newRow("cancelled: information, no user name or SID")
-                << int(Result::Cancelled) << "" << QByteArray() << EVENTLOG_INFORMATION_TYPE
-                << "user=? pid=42 result=cancelled wrote=none";
+        Row("saved: information", int(Result::Saved), "alice", sid, EVENTLOG_INFORMATION_TYPE,
+            "user=alice pid=42 result=saved wrote=none");
+        Row("failed: a warning", int(Result::Failed), "alice", sid, EVENTLOG_WARNING_TYPE,
+            "user=alice pid=42 result=failed wrote=none");
+        Row("cancelled: information, no user name or SID", int(Result::Cancelled), "", QByteArray(),
+            EVENTLOG_INFORMATION_TYPE, "user=? pid=42 result=cancelled wrote=none");
     }
 
     void event()

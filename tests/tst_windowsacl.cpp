@@ -1,6 +1,5 @@
+#include "TestRow.h"
 #include "system/WindowsAcl.h"
-
-#include <QTest>
 
 #include <windows.h>
 #include <sddl.h>
@@ -24,17 +23,12 @@ constexpr int PassedOn = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
 // "none", or the refusal as "owner SID", "others SID", "not understood TYPE".
 QString Said(const std::optional<WindowsAcl::Refusal> &refusal)
 {
+    using Cause = WindowsAcl::Refusal::Cause;
     if (!refusal)
         return "none";
-    switch (refusal->cause) {
-    case WindowsAcl::Refusal::Cause::Owner:
-        return "owner " + refusal->sid;
-    case WindowsAcl::Refusal::Cause::OpenToOthers:
-        return "others " + refusal->sid;
-    case WindowsAcl::Refusal::Cause::NotUnderstood:
+    if (refusal->cause == Cause::NotUnderstood)
         return QString("not understood %1").arg(refusal->type);
-    }
-    return "?";
+    return (refusal->cause == Cause::Owner ? "owner " : "others ") + refusal->sid;
 }
 
 // A descriptor written in SDDL, read back as the store reads a file's.
@@ -61,74 +55,62 @@ class TestWindowsAcl : public QObject
     Q_OBJECT
 
 private slots:
-    void lockFileOpenToSaversAlone_data()
+    void openToSaversAlone_data()
     {
+        QTest::addColumn<bool>("folder"); // else the lock file
         QTest::addColumn<QString>("owner");
         QTest::addColumn<Dacl>("dacl");
-        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("refusal"); // the lock file's, or the folder's other writer
         const QList<Entry> made{{Allow, 0, WindowsAcl::Administrators, Full},
                                 {Allow, 0, WindowsAcl::System, Full},
                                 {Allow, 0, Me, Full},
                                 {Allow, 0, Group, Full}};
-        QTest::newRow("made by the saver's first save") << Me << Dacl(made) << "none";
-        QTest::newRow("Administrators', the group may change it")
-                << WindowsAcl::Administrators << Dacl({{Allow, 0, Group, Modify}}) << "none";
-        QTest::newRow("another member's, who could open it to anyone") << Other << Dacl(made) << "owner " + Other;
-        QTest::newRow("an owner the system could not tell") << QString() << Dacl(made) << "owner ";
-        QTest::newRow("no DACL: everyone may") << Me << Dacl() << "others S-1-1-0";
-        QTest::newRow("Users may read") << Me << Dacl(made + QList<Entry>{{Allow, 0, WindowsAcl::Users, Read}})
-                                        << "others " + WindowsAcl::Users;
-        QTest::newRow("another user, passed on to files only: not the file's")
-                << Me << Dacl({{Allow, ToFilesOnly, Other, Full}}) << "none";
-        QTest::newRow("Everyone denied") << Me << Dacl({{Deny, 0, WindowsAcl::Everyone, Full}, {Allow, 0, Me, Full}})
-                                         << "none";
-        QTest::newRow("a conditional entry, not understood")
-                << Me << Dacl(made + QList<Entry>{{Callback, 0, {}, Full}}) << "not understood 9";
-        QTest::newRow("an object entry, not understood")
-                << Me << Dacl({{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, {}, Full}}) << "not understood 5";
-    }
-
-    void lockFileOpenToSaversAlone()
-    {
-        QFETCH(QString, owner);
-        QFETCH(Dacl, dacl);
-        QTEST(Said(WindowsAcl::LockFileRefusal(owner, dacl, Me, Group)), "refusal");
-    }
-
-    void folderWritableBySaversAlone_data()
-    {
-        QTest::addColumn<QString>("owner");
-        QTest::addColumn<Dacl>("dacl");
-        QTest::addColumn<QString>("writer");
+        Row("lock file: made by the saver's first save", false, Me, Dacl(made), "none");
+        Row("lock file: Administrators', the group may change it", false, WindowsAcl::Administrators,
+            Dacl({{Allow, 0, Group, Modify}}), "none");
+        Row("lock file: another member's, who could open it to anyone", false, Other, Dacl(made), "owner " + Other);
+        Row("lock file: an owner the system could not tell", false, QString(), Dacl(made), "owner ");
+        Row("lock file: no DACL, everyone may", false, Me, Dacl(), "others S-1-1-0");
+        Row("lock file: Users may read", false, Me, Dacl(made + QList<Entry>{{Allow, 0, WindowsAcl::Users, Read}}),
+            "others " + WindowsAcl::Users);
+        Row("lock file: another user, passed on to files only: not the file's", false, Me,
+            Dacl({{Allow, ToFilesOnly, Other, Full}}), "none");
+        Row("lock file: Everyone denied", false, Me,
+            Dacl({{Deny, 0, WindowsAcl::Everyone, Full}, {Allow, 0, Me, Full}}), "none");
+        Row("lock file: a conditional entry, not understood", false, Me,
+            Dacl(made + QList<Entry>{{Callback, 0, {}, Full}}), "not understood 9");
+        Row("lock file: an object entry, not understood", false, Me,
+            Dacl({{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, {}, Full}}), "not understood 5");
         const QList<Entry> installed{{Allow, PassedOn, WindowsAcl::System, Full},
                                      {Allow, PassedOn, WindowsAcl::Administrators, Full},
                                      {Allow, 0, Group, 0x1200ab},
                                      {Allow, ToFilesOnly, Group, Modify},
                                      {Allow, PassedOn, WindowsAcl::Users, Read}};
-        QTest::newRow("as the installer leaves it") << WindowsAcl::Administrators << Dacl(installed) << "none";
-        QTest::newRow("owned by the saver") << Me << Dacl(installed) << "none";
-        QTest::newRow("owned by another user, the installer's rule") << Other << Dacl(installed) << "owner " + Other;
-        QTest::newRow("Everyone may add a file")
-                << WindowsAcl::System << Dacl({{Allow, 0, WindowsAcl::Everyone, FILE_ADD_FILE}}) << "others S-1-1-0";
-        QTest::newRow("another user may change the files made there")
-                << WindowsAcl::System << Dacl({{Allow, ToFilesOnly, Other, Modify}}) << "others " + Other;
-        QTest::newRow("another user, passed on to folders only")
-                << WindowsAcl::System << Dacl({{Allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, Other, Full}})
-                << "none";
-        QTest::newRow("CREATOR OWNER, passed on")
-                << WindowsAcl::System << Dacl({{Allow, PassedOn | INHERIT_ONLY_ACE, "S-1-3-0", Full}}) << "none";
-        QTest::newRow("Users may read") << WindowsAcl::System << Dacl({{Allow, PassedOn, WindowsAcl::Users, Read}})
-                                        << "none";
-        QTest::newRow("no DACL") << WindowsAcl::System << Dacl() << "others S-1-1-0";
-        QTest::newRow("a callback entry")
-                << WindowsAcl::System << Dacl({{Callback, 0, {}, Read}}) << "not understood 9";
+        Row("folder: as the installer leaves it", true, WindowsAcl::Administrators, Dacl(installed), "none");
+        Row("folder: owned by the saver", true, Me, Dacl(installed), "none");
+        Row("folder: owned by another user, the installer's rule", true, Other, Dacl(installed), "owner " + Other);
+        Row("folder: Everyone may add a file", true, WindowsAcl::System,
+            Dacl({{Allow, 0, WindowsAcl::Everyone, FILE_ADD_FILE}}), "others S-1-1-0");
+        Row("folder: another user may change the files made there", true, WindowsAcl::System,
+            Dacl({{Allow, ToFilesOnly, Other, Modify}}), "others " + Other);
+        Row("folder: another user, passed on to folders only", true, WindowsAcl::System,
+            Dacl({{Allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, Other, Full}}), "none");
+        Row("folder: CREATOR OWNER, passed on", true, WindowsAcl::System,
+            Dacl({{Allow, PassedOn | INHERIT_ONLY_ACE, "S-1-3-0", Full}}), "none");
+        Row("folder: Users may read", true, WindowsAcl::System, Dacl({{Allow, PassedOn, WindowsAcl::Users, Read}}),
+            "none");
+        Row("folder: no DACL", true, WindowsAcl::System, Dacl(), "others S-1-1-0");
+        Row("folder: a callback entry", true, WindowsAcl::System, Dacl({{Callback, 0, {}, Read}}), "not understood 9");
     }
 
-    void folderWritableBySaversAlone()
+    void openToSaversAlone()
     {
+        QFETCH(bool, folder);
         QFETCH(QString, owner);
         QFETCH(Dacl, dacl);
-        QTEST(Said(WindowsAcl::OtherWriter(owner, dacl, Me, Group)), "writer");
+        QTEST(Said(folder ? WindowsAcl::OtherWriter(owner, dacl, Me, Group)
+                          : WindowsAcl::LockFileRefusal(owner, dacl, Me, Group)),
+              "refusal");
     }
 
     // The folder the program makes where the installer did not passes the
