@@ -91,26 +91,20 @@ inline QString Ownership(const QString &path)
     return shown.join(' ');
 }
 
-// The test's effective user for a scope: a member of the group also holds
-// it, anyone else only their own. Root again at its end.
-class AsUser
+// Does what as user, and is root again after: a member of the group also
+// holds it, anyone else only their own. False when it could not become user.
+template<typename What>
+bool AsUser(uid_t user, What what)
 {
-public:
-    explicit AsUser(uid_t user)
-    {
-        const gid_t groups[] = {gid_t(user), gid_t(Group)};
-        const int count = user == Member || user == OtherMember ? 2 : 1;
-        ok = ::setgroups(count, groups) == 0 && ::setegid(user) == 0 && ::seteuid(user) == 0;
-    }
-    ~AsUser()
-    {
-        if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(0, nullptr) != 0)
-            qFatal("cannot become root again");
-    }
-    AsUser(const AsUser &) = delete;
-    AsUser &operator=(const AsUser &) = delete;
-    bool ok = false;
-};
+    const gid_t groups[] = {gid_t(user), gid_t(Group)};
+    const int count = user == Member || user == OtherMember ? 2 : 1;
+    const bool became = ::setgroups(count, groups) == 0 && ::setegid(user) == 0 && ::seteuid(user) == 0;
+    if (became)
+        what();
+    if (::seteuid(0) != 0 || ::setegid(0) != 0 || ::setgroups(0, nullptr) != 0)
+        qFatal("cannot become root again");
+    return became;
+}
 
 // Moves what is at path to real and puts there a link to it owned by owner.
 [[nodiscard]] inline bool LinkAside(const QString &path, const QString &real, uid_t owner, QString *failed)

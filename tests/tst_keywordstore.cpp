@@ -404,11 +404,8 @@ private slots:
             return ::seteuid(0) == 0 && narrow() && ::seteuid(Member) == 0 ? OnChange::Merge : OnChange::Cancel;
         };
         SaveResult result;
-        {
-            const AsUser as{Member};
-            QVERIFY2(as.ok, "cannot become user 4001");
-            result = store.SaveAndPublish({"old", "new"}, ask);
-        }
+        const bool became = AsUser(Member, [&] { result = store.SaveAndPublish({"old", "new"}, ask); });
+        QVERIFY2(became, "cannot become user 4001");
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
                          && result.message.endsWith("工作副本和发布副本都没有改动。"),

@@ -184,14 +184,13 @@ private slots:
         QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
         QFETCH(int, saver);
         QString told;
-        {
-            const AsUser as{uid_t(saver)};
-            QVERIFY2(as.ok, "cannot become the saver");
+        const auto takeLock = [&] {
             SafeFile safe(m_file);
             SafeFile::Error error;
             told = safe.Reach(&error) && safe.Lock(std::chrono::milliseconds(0), &error) ? "locked"
                                                                                          : SafeFile::Explain(error);
-        }
+        };
+        QVERIFY2(AsUser(uid_t(saver), takeLock), "cannot become the saver");
         QFETCH(QString, result);
         QVERIFY2(told.contains(result)
                          && (result == "locked" || told.contains(saver == Outsider ? path("folder") : lock)),
@@ -223,16 +222,14 @@ private slots:
         for (const QString &name : kept + QStringList{QString(".inject.txt.%1.tmp").arg(gone.processId())})
             QVERIFY2(WriteAll(path("folder/" + name), "left"), qPrintable(name));
         QVERIFY2(gone.waitForFinished(), qPrintable(gone.errorString()));
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+        const QString replaced = Replace(m_file, "new");
+#else
         QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0
                          && ::chmod(QFile::encodeName(path("folder")), 0777) == 0,
                  qPrintable(SystemReason(errno)));
-        auto as = std::make_unique<AsUser>(OtherMember);
-        QVERIFY2(as->ok, "cannot become another user");
-#endif
-        const QString replaced = Replace(m_file, "new");
-#ifndef Q_OS_WIN
-        as.reset();
+        QString replaced;
+        QVERIFY2(AsUser(OtherMember, [&] { replaced = Replace(m_file, "new"); }), "cannot become another user");
 #endif
         QCOMPARE(replaced, QString("replaced"));
         live.kill();

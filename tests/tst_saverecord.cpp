@@ -1,6 +1,5 @@
 #include "SaveRecord.h"
-
-#include <QTest>
+#include "TestRow.h"
 
 using Result = SaveRecord::Result;
 
@@ -17,50 +16,49 @@ private slots:
                                 .publishedPath = "/tarnwick/inject.txt",
                                 .reason = "无法保存"};
         const QString at = " working=\"/opt/vantrel-filter/inject.txt\" published=\"/tarnwick/inject.txt\"";
-        QTest::newRow("failed before reading: no counts")
-                << failed << "result=failed wrote=none" + at + " reason=\"无法保存\"";
+        Row("failed before reading: no counts", failed, "result=failed wrote=none" + at + " reason=\"无法保存\"");
         // Nothing a keyword or a path holds may end the line, forge a field or pass for another.
-        QTest::newRow("quotes, backslashes, controls, lookalikes; Windows paths")
-                << SaveRecord{.result = Result::Failed,
-                              .workingPath = "C:\\v\\inject.txt",
-                              .publishedPath = "C:\\t\\inject.txt",
-                              .workingWritten = true,
-                              .counted = true,
-                              .changes = {{"a\"b", "c\\d"}, {"e\nf\x7f", QStringLiteral("\uFEFFselect\uE000\u3000")}},
-                              .reason = "x\" y=\"z"}
-                << "result=failed wrote=working added=2 removed=2 working=\"C:\\\\v\\\\inject.txt\" "
-                   "published=\"C:\\\\t\\\\inject.txt\""
-                   " reason=\"x\\\" y=\\\"z\" keywords=+\"a\\\"b\" +\"c\\\\d\" -\"e\\x0af\\x7f\" "
-                   "-\"\\ufeffselect\\ue000\\u3000\"";
+        Row("quotes, backslashes, controls, lookalikes; Windows paths",
+            SaveRecord{.result = Result::Failed,
+                       .workingPath = "C:\\v\\inject.txt",
+                       .publishedPath = "C:\\t\\inject.txt",
+                       .workingWritten = true,
+                       .counted = true,
+                       .changes = {{"a\"b", "c\\d"}, {"e\nf\x7f", QStringLiteral("\uFEFFselect\uE000\u3000")}},
+                       .reason = "x\" y=\"z"},
+            "result=failed wrote=working added=2 removed=2 working=\"C:\\\\v\\\\inject.txt\" "
+            "published=\"C:\\\\t\\\\inject.txt\""
+            " reason=\"x\\\" y=\\\"z\" keywords=+\"a\\\"b\" +\"c\\\\d\" -\"e\\x0af\\x7f\" "
+            "-\"\\ufeffselect\\ue000\\u3000\"");
         // Swapped for look-alikes, "select" and "exec" must not read as a reordering. The program's own
         // message quotes keywords, their look-alikes already marked, in curly quotes, which stay readable.
-        QTest::newRow("look-alikes and curly quotes escaped in keywords, Chinese text kept")
-                << SaveRecord{.result = Result::Failed,
-                              .workingPath = failed.workingPath,
-                              .publishedPath = failed.publishedPath,
-                              .workingWritten = true,
-                              .publishedWritten = true,
-                              .counted = true,
-                              .changes = {{QStringLiteral("s\u0435lect"), QStringLiteral("\u0435\u0445\u0435\u0441"),
-                                           QStringLiteral("quote\u201cfake\u201d -\u201cselect"),
-                                           QStringLiteral("管理员（一），删除")},
-                                          {"exec", "select"}},
-                              .reason = QStringLiteral("第 1 个关键字 “s‹U+0435›lect” 未能确认")}
-                << "result=failed wrote=working,published added=4 removed=2" + at
-                           + " reason=\"第 1 个关键字 “s‹U+0435›lect” 未能确认\""
-                           + " keywords=+\"s\\u0435lect\" +\"\\u0435\\u0445\\u0435\\u0441\" +\"quote\\u201cfake\\u201d "
-                             "-\\u201cselect\""
-                             " +\"管理员（一），删除\" -\"exec\" -\"select\"";
-        QTest::newRow("saved: a long keyword shortened to 300 bytes")
-                << SaveRecord{.result = Result::Saved,
-                              .workingPath = failed.workingPath,
-                              .publishedPath = failed.publishedPath,
-                              .workingWritten = true,
-                              .publishedWritten = true,
-                              .counted = true,
-                              .changes = {{QString(400, 'x')}, {}}}
-                << "result=saved wrote=working,published added=1 removed=0" + at + " keywords=+\"" + QString(295, 'x')
-                           + "…\"";
+        Row("look-alikes and curly quotes escaped in keywords, Chinese text kept",
+            SaveRecord{.result = Result::Failed,
+                       .workingPath = failed.workingPath,
+                       .publishedPath = failed.publishedPath,
+                       .workingWritten = true,
+                       .publishedWritten = true,
+                       .counted = true,
+                       .changes = {{QStringLiteral("s\u0435lect"), QStringLiteral("\u0435\u0445\u0435\u0441"),
+                                    QStringLiteral("quote\u201cfake\u201d -\u201cselect"),
+                                    QStringLiteral("管理员（一），删除")},
+                                   {"exec", "select"}},
+                       .reason = QStringLiteral("第 1 个关键字 “s‹U+0435›lect” 未能确认")},
+            "result=failed wrote=working,published added=4 removed=2" + at
+                    + " reason=\"第 1 个关键字 “s‹U+0435›lect” 未能确认\""
+                    + " keywords=+\"s\\u0435lect\" +\"\\u0435\\u0445\\u0435\\u0441\" +\"quote\\u201cfake\\u201d "
+                      "-\\u201cselect\""
+                      " +\"管理员（一），删除\" -\"exec\" -\"select\"");
+        Row("saved: a long keyword shortened to 300 bytes",
+            SaveRecord{.result = Result::Saved,
+                       .workingPath = failed.workingPath,
+                       .publishedPath = failed.publishedPath,
+                       .workingWritten = true,
+                       .publishedWritten = true,
+                       .counted = true,
+                       .changes = {{QString(400, 'x')}, {}}},
+            "result=saved wrote=working,published added=1 removed=0" + at + " keywords=+\"" + QString(295, 'x')
+                    + "…\"");
     }
 
     void line()
