@@ -30,33 +30,31 @@ private slots:
             "published=\"C:\\\\t\\\\inject.txt\""
             " reason=\"x\\\" y=\\\"z\" keywords=+\"a\\\"b\" +\"c\\\\d\" -\"e\\x0af\\x7f\" "
             "-\"\\ufeffselect\\ue000\\u3000\"");
+        // Both copies written, the changes counted.
+        const auto written = [&](Result result, const KeywordMerge::Changes &changes, const QString &reason) {
+            return SaveRecord{.result = result,
+                              .workingPath = failed.workingPath,
+                              .publishedPath = failed.publishedPath,
+                              .workingWritten = true,
+                              .publishedWritten = true,
+                              .counted = true,
+                              .changes = changes,
+                              .reason = reason};
+        };
         // Swapped for look-alikes, "select" and "exec" must not read as a reordering. The program's own
         // message quotes keywords, their look-alikes already marked, in curly quotes, which stay readable.
         Row("look-alikes and curly quotes escaped in keywords, Chinese text kept",
-            SaveRecord{.result = Result::Failed,
-                       .workingPath = failed.workingPath,
-                       .publishedPath = failed.publishedPath,
-                       .workingWritten = true,
-                       .publishedWritten = true,
-                       .counted = true,
-                       .changes = {{QStringLiteral("s\u0435lect"), QStringLiteral("\u0435\u0445\u0435\u0441"),
-                                    QStringLiteral("quote\u201cfake\u201d -\u201cselect"),
-                                    QStringLiteral("管理员（一），删除")},
-                                   {"exec", "select"}},
-                       .reason = QStringLiteral("第 1 个关键字 “s‹U+0435›lect” 未能确认")},
+            written(Result::Failed,
+                    {{QStringLiteral("s\u0435lect"), QStringLiteral("\u0435\u0445\u0435\u0441"),
+                      QStringLiteral("quote\u201cfake\u201d -\u201cselect"), QStringLiteral("管理员（一），删除")},
+                     {"exec", "select"}},
+                    QStringLiteral("第 1 个关键字 “s‹U+0435›lect” 未能确认")),
             "result=failed wrote=working,published added=4 removed=2" + at
                     + " reason=\"第 1 个关键字 “s‹U+0435›lect” 未能确认\""
                     + " keywords=+\"s\\u0435lect\" +\"\\u0435\\u0445\\u0435\\u0441\" +\"quote\\u201cfake\\u201d "
                       "-\\u201cselect\""
                       " +\"管理员（一），删除\" -\"exec\" -\"select\"");
-        Row("saved: a long keyword shortened to 300 bytes",
-            SaveRecord{.result = Result::Saved,
-                       .workingPath = failed.workingPath,
-                       .publishedPath = failed.publishedPath,
-                       .workingWritten = true,
-                       .publishedWritten = true,
-                       .counted = true,
-                       .changes = {{QString(400, 'x')}, {}}},
+        Row("saved: a long keyword shortened to 300 bytes", written(Result::Saved, {{QString(400, 'x')}, {}}, {}),
             "result=saved wrote=working,published added=1 removed=0" + at + " keywords=+\"" + QString(295, 'x')
                     + "…\"");
     }
