@@ -34,11 +34,9 @@ class TestForm1 : public QObject
         if (!WriteKeywords(Working(), keywords) && !WriteAll(Working(), (keywords.join("\r\n") + "\r\n").toLatin1()))
             return false;
         m_window = StartWindow(m_dir.path());
-        if (!m_window)
-            return false;
-        m_window->show();
-        m_window->activateWindow();
-        return QTest::qWaitForWindowActive(m_window.get());
+        if (m_window)
+            m_window->show();
+        return m_window && QTest::qWaitForWindowActive(m_window.get());
     }
     QString Working() const { return Locations::InRoot(m_dir.path()).workingCopy; }
     // A control by its window ("Form1" or "add"), the group boxes it is in and its name; null when it is not there.
@@ -82,15 +80,6 @@ class TestForm1 : public QObject
         timer->start(ms);
         return timer;
     }
-    // Another process holds the save lock for ms milliseconds (the store suite's helper), or nothing when it cannot.
-    std::unique_ptr<QProcess> HoldLock(int ms) const
-    {
-        auto holder = std::make_unique<QProcess>();
-        holder->start(QStandardPaths::findExecutable("tst_keywordstore", {QCoreApplication::applicationDirPath()}),
-                      {"--hold-lock", Working(), QString::number(ms), ""});
-        return holder->waitForReadyRead(10000) && holder->readAll().trimmed() == "locked" ? std::move(holder) : nullptr;
-    }
-
     // The steps of a user, and checks between them, each given the turns of the event loop it takes: an edit is
     // taken, then refused, then its editor goes, each a turn later. False once one has failed.
     static bool Run(const Steps &steps)
@@ -287,12 +276,11 @@ private slots:
     {
         Columns();
         const Texts forty(40, "k");
-        for (const auto &[what, text] :
-             {std::pair{"spaces kept", QString(" 你好 ")},
-              {"empty", QString()},
-              {"one already there", QString("a")},
-              {"longer than a line edit takes", QString(QLineEdit().maxLength() + 1, 'x') + "末"}})
-            Case(QString("as typed: ") + what, {"a"}, {Add(text)}, {"a", text});
+        const QString lineEdit(QLineEdit().maxLength() + 1, 'x'), nul = QStringLiteral("a\0b");
+        Case("as typed: spaces kept", {"a"}, {Add(" 你好 ")}, {"a", " 你好 "});
+        Case("as typed: empty", {"a"}, {Add("")}, {"a", ""});
+        Case("as typed: one already there", {"a"}, {Add("a")}, {"a", "a"});
+        Case("as typed: longer than a line edit takes", {"a"}, {Add(lineEdit + "末")}, {"a", lineEdit + "末"});
         Case("after Restore, the dialog open", {"a"},
              {Click("Command1"), Click("Command4", {Answer::Yes}), Type("new")}, DefaultKeywords() << "new",
              {{RestoreTitle, RestoreText}});
@@ -313,14 +301,10 @@ private slots:
         // Added or edited in place, what the keyword file cannot hold is refused; what it held is kept.
         for (const auto &[what, text, refusal] :
              {std::tuple{"a line break", QString("a\nb"), "关键字含有换行符，无法保存。"},
-              {"a NUL", QStringLiteral("a\0b"), "关键字含有空字符（NUL），无法保存。"},
-              {"outside GBK", QStringLiteral("a😀"), "关键字含有 GBK 编码无法保存的字符，无法保存。"}}) {
-            Case(QString("refused: ") + what, {"mine"}, {Add(text), Holds(text)}, {"mine"},
-                 {{add::Caption(), refusal}});
-            Case(QString("refused in place: ") + what, {"mine"}, {Edit(0, text)}, {"mine"},
-                 {{Form1::Caption(), refusal}});
-        }
-        const QString lineEdit(QLineEdit().maxLength() + 1, 'x'), nul = QStringLiteral("a\0b");
+              {"a NUL", nul, "关键字含有空字符（NUL），无法保存。"},
+              {"outside GBK", QStringLiteral("a😀"), "关键字含有 GBK 编码无法保存的字符，无法保存。"}})
+            Case(QString("refused, typed or in place: ") + what, {"mine"}, {Add(text), Holds(text), Edit(0, text)},
+                 {"mine"}, {{add::Caption(), refusal}, {Form1::Caption(), refusal}});
         Case("in place: longer than a line edit takes", {lineEdit}, {Edit(0, "y")}, {lineEdit + "y"});
         Case("in place: a NUL from the file, unchanged", {nul}, {Edit(0, "")}, {nul});
         // GBK EF BB BF 40 78: only as the file's first line would it read as UTF-8.
@@ -347,27 +331,25 @@ private slots:
         qApp->setStyleSheet("QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 1 }");
         QStringList answers{"是(&Y)", "合并(&M)"}, texts, shown;
         bool decorated = false, waitingAsked = false;
-        const auto answerer =
-                Every(10, {[&] { // each box once it is up, with the next answer, or Esc when none is left
-                          auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                          if (!box)
-                              return;
-                          texts << box->text();
-                          for (QLabel *label :
-                               box->findChildren<QLabel *>()) // as a screen reader reads it: as the label shows it
-                              if (QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(label);
-                                  reader && label->text() == box->text())
-                                  shown << reader->text(QAccessible::Name);
-                          waitingAsked |= Waiting();
-                          decorated |= box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull()
-                                    || std::ranges::any_of(box->buttons(),
-                                                           [](QAbstractButton *b) { return !b->icon().isNull(); });
-                          const QString caption = answers.isEmpty() ? QString() : answers.takeFirst();
-                          for (QAbstractButton *answer : box->buttons())
-                              if (answer->text() == caption)
-                                  return answer->click();
-                          box->reject();
-                      }});
+        // Each box is answered once it is up, with the button of the next answer, or Esc when none is left.
+        const auto answerer = Every(10, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts << box->text();
+            for (QLabel *label : box->findChildren<QLabel *>()) // as a screen reader reads it
+                if (QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(label);
+                    reader && label->text() == box->text())
+                    shown << reader->text(QAccessible::Name);
+            waitingAsked |= Waiting();
+            decorated |= box->icon() != QMessageBox::NoIcon || !box->iconPixmap().isNull()
+                      || std::ranges::any_of(box->buttons(), [](QAbstractButton *b) { return !b->icon().isNull(); });
+            const QString caption = answers.isEmpty() ? QString() : answers.takeFirst();
+            for (QAbstractButton *answer : box->buttons())
+                if (answer->text() == caption)
+                    return answer->click();
+            box->reject();
+        });
         Button("Command5")->click();
         QVERIFY2(Keywords() == theirs && answers.isEmpty(), "not merged");
         QVERIFY2(texts.value(1).contains("“<b>x</b>”、“<img src=f.png>”、“<!--”"), "no merge question quoting them");
@@ -388,11 +370,10 @@ private slots:
         QTest::addColumn<QString>("end"); // saved, closed (once saved), refused (another save does not end), or not
         const Step cancel = [] { QTest::mouseClick(Note()->buttons().value(0), Qt::LeftButton); };
         const Step close = [this] { m_window->close(); };
-        QTest::newRow("取消: at once, nothing written") << 60000 << Steps{cancel} << "";
         QTest::newRow("never let go: after 5 s, nothing written") << 60000 << Steps() << "refused";
         QTest::newRow("let go meanwhile: saved") << 1500 << Steps() << "saved";
         QTest::newRow("window closed: closes once saved") << 1000 << Steps{close} << "saved, closed";
-        QTest::newRow("window closed, then 取消: stays open") << 60000 << Steps{close, cancel} << "";
+        QTest::newRow("取消, the window closed: nothing written, stays open") << 60000 << Steps{close, cancel} << "";
     }
     void aSaveThatWaits()
     {
@@ -401,13 +382,15 @@ private slots:
         QFETCH(QString, end);
         QVERIFY(Start({"old"}));
         QVERIFY(Run({Add("mine"), Click("Command1"), [this] { TextBox()->setText("typed"); }, Pick(0)}));
-        const auto holder = HoldLock(holdFor);
-        if (!holder)
+        QProcess holder; // another process holds the save lock: the store suite's helper
+        holder.start(QStandardPaths::findExecutable("tst_keywordstore", {QCoreApplication::applicationDirPath()}),
+                     {"--hold-lock", Working(), QString::number(holdFor), ""});
+        if (!holder.waitForReadyRead(10000) || holder.readAll().trimmed() != "locked")
             QSKIP("no other process to hold the lock");
 #ifdef Q_OS_WIN // the system does not tell who holds a lock
         const QString who = "另一位操作员";
 #else
-        const QString who = QString("（进程 %1）").arg(holder->processId());
+        const QString who = QString("（进程 %1）").arg(holder.processId());
 #endif
         QElapsedTimer clock, noted;
         qint64 last = 0, longest = 0;
@@ -445,52 +428,27 @@ private slots:
                  qPrintable(boxes.constLast().second));
     }
 
-    // What a screen reader reads: each window as what it is, the list by its heading, a row as the list shows it.
-    void readAloud_data()
-    {
-        QTest::addColumn<QString>("control"); // or the list's one row
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<int>("role");
-        QTest::addColumn<QString>("name");
-        const QString cut(KeywordDelegate::ShownLength + 1, 'x');
-        QTest::newRow("the main window") << "Form1" << QString() << int(QAccessible::Window) << Form1::Caption();
-        QTest::newRow("the add dialog") << "add" << QString() << int(QAccessible::Dialog) << add::Caption();
-        QTest::newRow("the list") << "Form1/ListView1" << QString() << int(QAccessible::Table) << "过滤URL关键字列表";
-        QTest::newRow("a row, marked") << "row" << QString("a\u3000b") << int(QAccessible::Cell) << "a‹U+3000›b";
-        QTest::newRow("a row, cut") << "row" << cut << int(QAccessible::Cell) << cut.chopped(1) + "…";
-    }
-    void readAloud()
-    {
-        QFETCH(QString, control);
-        QFETCH(QString, keyword);
-        QVERIFY(Start({keyword}));
-        Button("Command1")->click();
-        QAccessibleInterface *read =
-                QAccessible::queryAccessibleInterface(control == "row" ? View() : Control(control));
-        if (control == "row")
-            read = read->tableInterface()->cellAt(0, 0);
-        QVERIFY2(read, "nothing to read");
-        QTEST(int(read->role()), "role");
-        QTEST(read->text(QAccessible::Name), "name");
-    }
-
-    // A keyword the view cuts has the whole of it in a tooltip, as the list shows it, and as plain text; the tooltip
-    // is cut in turn. "out of sight" ends in the column's part that the view hides.
-    void cutKeywordsInFull_data()
+    // A keyword as the list shows it, to a screen reader too; one the view cuts has the whole of it in a tooltip, as
+    // plain text, and the tooltip is cut in turn. "out of sight" ends in the column's part that the view hides.
+    void keywordsAsShown_data()
     {
         QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("tip"); // none when empty
-        const QString longer(KeywordDelegate::ShownLength + 10, 'x'), longest(KeywordDelegate::TipLength + 1, 'y');
-        QTest::newRow("fits") << "select" << QString();
-        QTest::newRow("out of sight") << QString() << QString();
-        QTest::newRow("longer than the list shows") << longer << longer;
-        QTest::newRow("longer than a tooltip shows") << longest << longest.chopped(1) + "…";
-        QTest::newRow("marks and markup")
-                << QString(60, 'x') + "\u3000<b>x</b><img src=f>" << QString(60, 'x') + "‹U+3000›<b>x</b><img src=f>";
+        QTest::addColumn<QString>("read"); // the row, by a screen reader
+        QTest::addColumn<QString>("tip");  // none when empty
+        const QString longer(KeywordDelegate::ShownLength + 10, 'x'), longest(KeywordDelegate::TipLength + 1, 'x');
+        const QString cut = longer.left(KeywordDelegate::ShownLength) + "…";
+        const QString marked = QString(60, 'x') + "‹U+3000›<b>x</b><img src=f>";
+        QTest::newRow("fits") << "select"
+                              << "select" << QString();
+        QTest::newRow("out of sight") << QString() << QString() << QString();
+        QTest::newRow("longer than the list shows") << longer << cut << longer;
+        QTest::newRow("longer than a tooltip shows") << longest << cut << longest.chopped(1) + "…";
+        QTest::newRow("marks and markup") << QString(60, 'x') + "\u3000<b>x</b><img src=f>" << marked << marked;
     }
-    void cutKeywordsInFull()
+    void keywordsAsShown()
     {
         QFETCH(QString, keyword);
+        QFETCH(QString, read);
         QFETCH(QString, tip);
         QVERIFY(Start({keyword}));
         if (keyword.isEmpty()) { // the row's text as wide as the view and half the part out of sight
@@ -500,11 +458,14 @@ private slots:
             const int width = (View()->viewport()->width() + View()->visualRect(Row(0)).width()) / 2 - 2 * margin;
             while (View()->fontMetrics().horizontalAdvance(keyword + 'x') <= width)
                 keyword += 'x';
-            tip = keyword;
+            read = tip = keyword;
             QVERIFY2(View()->fontMetrics().horizontalAdvance(keyword) > View()->viewport()->width() - 2 * margin,
                      "the view hides no part of the column");
             QVERIFY(Start({keyword}));
         }
+        const QAccessibleInterface *row = QAccessible::queryAccessibleInterface(View())->tableInterface()->cellAt(0, 0);
+        QVERIFY2(row && row->role() == QAccessible::Cell, "no row to read");
+        QCOMPARE(row->text(QAccessible::Name), read);
         QHelpEvent hover(QEvent::ToolTip, View()->visualRect(Row(0)).center(),
                          View()->viewport()->mapToGlobal(View()->visualRect(Row(0)).center()));
         QApplication::sendEvent(View()->viewport(), &hover);
@@ -520,29 +481,12 @@ private slots:
         QVERIFY2(!label || label->width() <= label->screen()->geometry().width(), "a tooltip wider than the screen");
     }
 
-    // The "…" of a keyword wider than the view shows where the view ends, not in the column's part it hides.
-    void cutWhereSeen()
-    {
-        QVERIFY(Start({QString(300, '_')}));
-        const QImage image = View()->viewport()->grab().toImage();
-        const QRect row = View()->visualRect(Row(0));
-        const auto ink = [&](int from, int to) {
-            for (int x = from; x <= to; ++x)
-                for (int y = row.top(); y <= row.bottom(); ++y)
-                    if (qGray(image.pixel(x, y)) < 128)
-                        return true;
-            return false;
-        };
-        const int edge = image.width() - 1;
-        QVERIFY2(!ink(edge - 1, edge), "the keyword runs on out of sight");
-        QVERIFY2(ink(edge - 20, edge - 2), "nothing near the view's edge");
-    }
-
     // Tabbing into a list with nothing picked makes row 1 the current row, which Delete leaves alone: it is outlined,
-    // not filled as a picked row is.
-    void onlyPickedRowsLookPicked()
+    // not filled as a picked row is. The "…" of a keyword wider than the view shows where the view ends, not in the
+    // column's part it hides.
+    void rowsAsSeen()
     {
-        QVERIFY(Start({"a", "a"}));
+        QVERIFY(Start({QString(300, '_'), QString(300, '_')}));
         for (int tab = 0; tab < 4; ++tab)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY2(View()->hasFocus() && View()->currentIndex() == Row(0)
@@ -553,6 +497,17 @@ private slots:
             return image.copy(View()->visualRect(Row(row)).intersected(image.rect()).adjusted(2, 2, -2, -2));
         };
         QVERIFY2(inside(0) == inside(1), "the current row filled as if picked");
+        const QRect row = View()->visualRect(Row(1));
+        const auto ink = [&](int from, int to) {
+            for (int x = from; x <= to; ++x)
+                for (int y = row.top(); y <= row.bottom(); ++y)
+                    if (qGray(image.pixel(x, y)) < 128)
+                        return true;
+            return false;
+        };
+        const int edge = image.width() - 1;
+        QVERIFY2(!ink(edge - 1, edge), "the keyword runs on out of sight");
+        QVERIFY2(ink(edge - 20, edge - 2), "nothing near the view's edge");
     }
 
     void changedQuestionNamesTheirEdits()
@@ -623,9 +578,7 @@ private slots:
         QWidget *control = Control(path);
         QVERIFY2(control && control->logicalDpiX() == 96 && control->logicalDpiY() == 96, "missing, or not at 96 DPI");
         QCOMPARE(control->isWindow() ? QString() : control->parentWidget()->objectName(), path.section('/', -2, -2));
-        const auto px = [points](int twips) {
-            return qRound(twips * points / 9 / 15);
-        }; // 15 twips to a pixel at 96 DPI
+        const auto px = [points](int twips) { return qRound(twips * points / 9 / 15); }; // 15 to a pixel at 96 DPI
         QCOMPARE(control->isWindow() ? QRect({}, control->size()) : control->geometry(),
                  QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
         const auto *view = qobject_cast<QAbstractItemView *>(control);
@@ -634,6 +587,15 @@ private slots:
         QCOMPARE(view ? view->model()->headerData(0, Qt::Horizontal).toString()
                       : control->property(property).toString(),
                  caption);
+
+        // A screen reader reads each window and the list by its caption, as what it is.
+        const QAccessible::Role role = view          ? QAccessible::Table
+                                     : path == "add" ? QAccessible::Dialog
+                                                     : QAccessible::Window;
+        if (control->isWindow() || view) {
+            QCOMPARE(QAccessible::queryAccessibleInterface(control)->role(), role);
+            QCOMPARE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name), caption);
+        }
 
         // No text is cut: a title stands above what its group box holds, a caption inside its button with the style's
         // margins, and the text box is as tall as its font needs.
