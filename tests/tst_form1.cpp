@@ -240,7 +240,7 @@ private slots:
         Case("Right: scrolls sideways", forty, {Pick(5), Keys(Qt::Key_Right), Picked(5), columnEnd}, forty);
         Case("rows as tall as a line of text", two, {rowHeight}, two);
         Case("No to Restore", {"a"}, {Click("Command4", {Answer::No})}, {"a"}, {{RestoreTitle, RestoreText}});
-        Case("No to Save", {"a"}, {Click("Command5", {Answer::No}), SavedIs({"a"})}, {"a"},
+        Case("No to Save", {"a"}, {Add("b"), Click("Command5", {Answer::No}), SavedIs({"a"})}, {"a", "b"},
              {{Form1::Caption(), SaveText}});
         // Someone else saved meanwhile: the question after Yes, and what each answer keeps and saves.
         const Boxes changed{{Form1::Caption(), SaveText},
@@ -420,6 +420,7 @@ private slots:
         QVERIFY2(noted.elapsed() < (end.isEmpty() ? 1000 : 6000) && !Note(), "the wait went on");
         QCOMPARE(Keywords(), Texts({"old", "mine"}));
         QCOMPARE(DialogText(), "typed");
+        QVERIFY2(View()->currentIndex() == Row(0) && View()->selectionModel()->isRowSelected(0), "another row picked");
         QCOMPARE(Saved(), KeywordFile::Encode(end.startsWith("saved") ? Texts{"old", "mine"} : Texts{"old"}).bytes);
         QCOMPARE(m_window->isVisible(), !end.endsWith("closed"));
         const Boxes boxes = MessageBoxes::TakeShown();
