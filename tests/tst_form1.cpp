@@ -319,11 +319,12 @@ private slots:
     }
 
     // Boxes shown for real, in a style that puts pictures on standard buttons as some desktops' do; every box goes
-    // through the one seam that the questions of a save that merges stand for here. Read as rich text, "<!--" hid
-    // the rest of the merge question, and an image's source was opened (a FIFO's for good).
+    // through the one seam that the questions of a save that merges stand for here. The merge question names what
+    // the other save changed. Read as rich text, "<!--" hid the rest of it, and an image's source was opened (a
+    // FIFO's for good).
     void boxesShown()
     {
-        const Texts theirs{"old", "<b>x</b>", "<img src=f.png>", "<!--"};
+        const Texts theirs{"<b>x\u3000</b>", "<img src=f.png>", "<!--", "z"};
         QVERIFY(Start({"old"}) && WriteKeywords(Working(), theirs));
         bool waiting = false;
         connect(&m_window->Keywords(), &QAbstractItemModel::rowsInserted, m_window.get(), [&] { waiting = Waiting(); });
@@ -352,7 +353,10 @@ private slots:
         });
         Button("Command5")->click();
         QVERIFY2(Keywords() == theirs && answers.isEmpty(), "not merged");
-        QVERIFY2(texts.value(1).contains("“<b>x</b>”、“<img src=f.png>”、“<!--”"), "no merge question quoting them");
+        QVERIFY2(texts.value(1).startsWith("工作副本 " + Working() + " ")
+                         && texts[1].contains("新增了 4 个关键字（“<b>x‹U+3000›</b>”、“<img src=f.png>”、“<!--”等），"
+                                              "删除了 1 个（“old”）。"),
+                 qPrintable("no merge question naming their edits: " + texts.value(1)));
         QCOMPARE(shown, texts);
         QVERIFY2(!decorated, "a question with an icon or pictures on its buttons");
         QVERIFY2(waiting && !waitingAsked, "the wait cursor not while saving, or over a question");
@@ -509,15 +513,6 @@ private slots:
         const int edge = image.width() - 1;
         QVERIFY2(!ink(edge - 1, edge), "the keyword runs on out of sight");
         QVERIFY2(ink(edge - 20, edge - 2), "nothing near the view's edge");
-    }
-
-    void changedQuestionNamesTheirEdits()
-    {
-        const QString text =
-                Form1::ChangedPrompt("/w/inject.txt", {{QStringLiteral("the\uFEFFirs")}, {"a", "b", "c", "d"}});
-        QVERIFY2(text.startsWith("工作副本 /w/inject.txt ")
-                         && text.contains("新增了 1 个关键字（“the‹U+FEFF›irs”），删除了 4 个（“a”、“b”、“c”等）。"),
-                 qPrintable(text));
     }
 
     void addDialogPlacedBeside_data()
