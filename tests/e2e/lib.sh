@@ -6,6 +6,7 @@
 set -eu${E2E_TRACE:+x}
 CAPTION="Vantrel 通用防注入过滤器"
 export OUT=${E2E_OUT:-/tmp/vantrel-e2e}
+mkdir -p "$OUT"
 
 fail() { echo "FAIL: $*" >&2; timeout 20 import -window root "$OUT/failure.png" 2>/dev/null || true; exit 1; }
 skip() { echo "SKIP: $*"; exit 77; }
@@ -36,25 +37,16 @@ await() {
 enter() {
     if [ -z "${E2E_ROOT:-}" ]; then
         [ "$(id -u)" -eq 0 ] || skip "needs root, for a private root"
-        mkdir -p "$OUT"
         E2E_ROOT=$(mktemp -d /tmp/vantrel-root.XXXXXX)
         export E2E_ROOT
-        mkdir "$E2E_ROOT/upper" "$E2E_ROOT/work" "$E2E_ROOT/root"
+        mkdir "$E2E_ROOT/upper" "$E2E_ROOT/work" "$E2E_ROOT/root" "$E2E_ROOT/dev" "$E2E_ROOT/dev-work"
         rc=0
         unshare --mount --propagation private sh -c '
             r=$E2E_ROOT
             mount -t overlay overlay -o "lowerdir=/,upperdir=$r/upper,workdir=$r/work" "$r/root" || exit 77
-            for d in /proc /sys /tmp "$OUT"; do mount --rbind "$d" "$r/root$d"; done
-            # A /dev of its own, each entry the machine'"'"'s, so that the scenario
-            # may put a system log at /dev/log without touching the machine'"'"'s.
-            mount -t tmpfs -o mode=0755 tmpfs "$r/root/dev"
-            for e in /dev/* /dev/.[!.]*; do
-                n=$r/root$e
-                if [ -L "$e" ]; then cp -P "$e" "$n"
-                elif [ -d "$e" ]; then mkdir "$n" && mount --rbind "$e" "$n"
-                elif [ -e "$e" ]; then touch "$n" && mount --bind "$e" "$n"
-                fi
-            done
+            # /dev too, so that the scenario may put a system log at /dev/log without touching the machine'"'"'s.
+            mount -t overlay overlay -o "lowerdir=/dev,upperdir=$r/dev,workdir=$r/dev-work" "$r/root/dev"
+            for d in /proc /sys /tmp "$OUT" /dev/pts /dev/shm; do mount --rbind "$d" "$r/root$d"; done
             exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@" || rc=$?
         rm -rf "$E2E_ROOT"
         exit $rc
@@ -92,7 +84,7 @@ gone() { await closed "$1" || fail "window $1 is still open"; }
 ADD_BUTTON="360 44" DELETE_BUTTON="360 92" RESTORE_BUTTON="360 140" SAVE_BUTTON="360 188" TOP_ROW="100 62"
 
 # Real input, into a window given by its id; click takes a point of its client area.
-keys() { w=$1; shift; xdotool windowactivate --sync "$w" key --delay 80 "$@"; }
+keys() { xdotool windowactivate --sync "$1" key --delay 80 "${@:2}"; }
 type_in() { xdotool windowactivate --sync "$1" type --delay 80 "$2"; }
 click() { xdotool windowactivate --sync "$1" mousemove --window "$1" "$2" "$3" click 1; }
 close_window() { wmctrl -i -c "$1"; gone "$1"; }
@@ -104,13 +96,16 @@ answer() { b=$(window "$2" "$1"); shot "${SHOT:-question}"; keys "$b" "${@:3}"; 
 add_dialog() {
     DIALOG=$(window 添加URL过滤字符)
     geometry "$MAIN" && local mx=$X my=$Y && geometry "$DIALOG"
-    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] \
-        || fail "the add dialog is off the screen: $X,$Y ${WIDTH}x$HEIGHT"
-    [ "$X" -ge $((mx + 401)) ] || [ $((X + WIDTH)) -le $((mx + 320)) ] || [ "$Y" -ge $((my + 209)) ] \
-        || [ $((Y + HEIGHT)) -le $((my + 24)) ] || fail "the add dialog at $X,$Y covers the main window's buttons"
+    ((X >= 0 && Y >= 0 && X + WIDTH <= 1024 && Y + HEIGHT <= 768)) || fail "the add dialog is off the screen: $X,$Y"
+    ((X >= mx + 401 || X + WIDTH <= mx + 320 || Y >= my + 209 || Y + HEIGHT <= my + 24)) \
+        || fail "the add dialog at $X,$Y ${WIDTH}x$HEIGHT covers the main window's buttons"
 }
-# add_keyword TEXT KEY...: types it into the add dialog, then the keys that close it.
+# add_keyword TEXT KEY...: types it into the add dialog, then the keys that close it;
+# add TEXT KEY...: the same in the dialog that the Add button opens.
 add_keyword() { add_dialog; type_in "$DIALOG" "$1"; keys "$DIALOG" "${@:2}"; gone "$DIALOG"; }
+add() { click "$MAIN" $ADD_BUTTON; add_keyword "$@"; }
+# save KEY: the Save button, and the key that answers its question.
+save() { click "$MAIN" $SAVE_BUTTON; SHOT=${SHOT:-save} answer "$MAIN" "$CAPTION" "$1"; }
 shot() { timeout 20 import -window root "$OUT/$1.png"; }
 # system_log FILE: a system log of the private root's own at /dev/log, each
 # record a line of FILE, as a syslog daemon would get it, until the scenario
@@ -130,13 +125,22 @@ with open(sys.argv[1], "ab", 0) as records:
 geometry() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
 DEFAULTS=("'" "*" % and exec insert select delete updata count chr mid)
-# The Windows install's registry entries; installed: what it holds, files by content, then those entries.
+# The Windows install in the Wine prefix of the build's tests, its registry
+# entries, and setup ARGUMENT...: its installer $SETUP run silently, the exit status in $status.
+C=${WINEPREFIX:-}/drive_c
+DATA="$C/ProgramData/Vantrel Filter"
+setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
+# installed: what the install holds, files by content, then its registry entries.
 KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vantrel-filter'
 EVENTS='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\vantrel-filter'
 installed() {
     (cd "$WINEPREFIX/drive_c" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
     { wine reg query "$KEY"; wine reg query "$EVENTS"; } 2>/dev/null | tr -d '\r'
 }
-# gbk LINE...: a keyword file as the program writes it; same FILE LINE...: it holds exactly that.
+# gbk LINE...: a keyword file as the program writes it; same FILE LINE...: it
+# holds exactly that, or comes to within $AWAIT seconds (a save ends in the background).
 gbk() { for l in "$@"; do printf '%s\r\n' "$l"; done | iconv -f UTF-8 -t GBK; }
-same() { gbk "${@:2}" | cmp -s - "$1" || fail "$1 holds $(od -c "$1" | head -n 4), not: ${*:2}"; }
+same() {
+    gbk "${@:2}" >"$OUT/expected"
+    await cmp -s "$OUT/expected" "$1" || fail "$1 holds $(od -c "$1" | head -n 4), not: ${*:2}"
+}

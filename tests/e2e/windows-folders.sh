@@ -6,7 +6,7 @@
 # that is installed. Runs in a mount namespace of its own, for a read-only and
 # a full install folder, in the Wine prefix of the build's tests.
 . "$(dirname "$0")/lib.sh"
-[ -d "${WINEPREFIX:-}/drive_c" ] || skip "no Wine prefix in \$WINEPREFIX"
+[ -d "$C" ] || skip "no Wine prefix in \$WINEPREFIX"
 if [ -z "${E2E_PRIVATE:-}" ]; then
     [ "$(id -u)" -eq 0 ] || skip "needs root, to mount a read-only and a full folder"
     # The prefix's server must start inside the namespace, to see its mounts.
@@ -15,15 +15,10 @@ if [ -z "${E2E_PRIVATE:-}" ]; then
 fi
 export LC_ALL=C.UTF-8
 SETUP=$(realpath "$1")
-C="$WINEPREFIX/drive_c"
-DATA="$C/ProgramData/Vantrel Filter"
 MNT=$(mktemp -d /tmp/vantrel-folders.XXXXXX)
 trap 'wineserver -k 2>/dev/null; umount -R "$MNT" 2>/dev/null; rmdir "$MNT"' EXIT
 LOG="$OUT/folders-setup.log"
-mkdir -p "$OUT"
 
-# setup ARGUMENT...: the installer, silently; its exit status in $status.
-setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
 # logged DRYRUN|LOG ARGUMENT...: the installer with that option; its log, as
 # text, in $log.
 logged() { rm -f "$LOG"; setup "/$1=Z:$(tr / '\\' <<<"$LOG")" "${@:2}"; log=$(iconv -f UTF-16 -t UTF-8 "$LOG" | tr -d '\r'); }

@@ -8,11 +8,10 @@
 # the Wine prefix of the build's tests, whose C: drive is a folder of the
 # build: the machine's own /tarnwick is never touched.
 . "$(dirname "$0")/lib.sh"
-mkdir -p "$OUT"
 # Wine is slow to show its first window.
 WINDOW_WAIT=30
 
-[ -d "${WINEPREFIX:-}/drive_c" ] || skip "no Wine prefix in \$WINEPREFIX"
+[ -d "$C" ] || skip "no Wine prefix in \$WINEPREFIX"
 if [ -z "${E2E_SCREEN:-}" ]; then
     E2E_SCREEN=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
@@ -22,20 +21,15 @@ desktop
 # A failed run leaves no Wine program behind to hold up the next scenario.
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-C="$WINEPREFIX/drive_c"
-PROGRAM="$C/Program Files/Vantrel Filter"
-DATA_LIST="$C/ProgramData/Vantrel Filter/inject.txt"
+SETUP=$1 PROGRAM="$C/Program Files/Vantrel Filter" DATA_LIST="$DATA/inject.txt" STAGE="$(dirname "$1")/stage"
 LIST=$DATA_LIST
-STAGE="$(dirname "$1")/stage"
 # value KEY NAME: a registry value as `reg query` shows it.
 value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
 # install: the installer, silently. Wine 8 makes no symbolic links
 # (CreateSymbolicLinkW reports success and makes nothing): the installer must
 # notice and say so with exit status 3; otherwise it must succeed.
 install() {
-    status=0
-    wine "$1" /S || status=$?
-    wineserver -w
+    setup
     [ "$status" = 3 ] || [ -e "$PROGRAM/inject.txt" ] || fail "the link beside the program is missing, and the installer exited with $status, not 3"
     [ "$status" = 3 ] || [ "$status" = 0 ] || fail "the installer exited with $status"
 }
@@ -48,7 +42,7 @@ for face in SimSun "Microsoft YaHei"; do
         /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null
 done
 rm -rf "$C/tarnwick" "$C/ProgramData/Vantrel Filter" "$PROGRAM"
-install "$1"
+install
 if [ "$status" = 3 ]; then
     # A link Wine could follow (a Unix one) it shows as a plain file, which
     # the first save would replace by a file of its own; so the list goes
@@ -75,11 +69,9 @@ size=$(($(value "$KEY" EstimatedSize))) used=$(du -sk --apparent-size "$PROGRAM"
 # event log, but traces each event: its type, id and user SID, and its text.
 (cd "$C" && started env WINEDEBUG=-all,fixme+advapi,trace+eventlog wine start /wait /unix "$SHORTCUT")
 MAIN=$(window "$CAPTION")
-click "$MAIN" $ADD_BUTTON
-add_keyword beta alt+o
-click "$MAIN" $SAVE_BUTTON
-SHOT=windows-save answer "$MAIN" "$CAPTION" Return
-await cmp -s "$LIST" "$PUBLISHED" || fail "the published copy differs from the list"
+add beta alt+o
+SHOT=windows-save save Return
+same "$PUBLISHED" "${DEFAULTS[@]}" beta
 same "$LIST" "${DEFAULTS[@]}" beta
 close_window "$MAIN"
 ended 0
@@ -97,7 +89,7 @@ LIST=$DATA_LIST
 echo old >"$PROGRAM/vantrel-filter.exe"
 echo old >"$SHORTCUT"
 wine reg add "$KEY" /v DisplayVersion /d 1.0.0 /f >/dev/null
-install "$1"
+install
 cmp -s "$STAGE/vantrel-filter.exe" "$PROGRAM/vantrel-filter.exe" || fail "the upgrade did not replace the program"
 [ "$(cat "$SHORTCUT")" != old ] || fail "the upgrade did not replace the shortcut"
 [ "$(value "$KEY" DisplayVersion)" != 1.0.0 ] || fail "the upgrade did not replace the version in Programs and Features"
@@ -105,7 +97,7 @@ cmp -s "$STAGE/vantrel-filter.exe" "$PROGRAM/vantrel-filter.exe" || fail "the up
 
 # The same installer again, as a repair: nothing changes, nothing is lost.
 before=$(installed)
-install "$1"
+install
 [ "$(installed)" = "$before" ] && [ -f "$SHORTCUT" ] || fail "installing again changed $(diff <(echo "$before") <(installed))"
 
 # Uninstall: the program goes, the list and C:\tarnwick stay, and so does a
@@ -124,6 +116,6 @@ done
 cmp -s "$LIST" "$PUBLISHED" || fail "the uninstaller changed the published copy"
 
 # Installed again, it takes the kept list, not the defaults.
-install "$1"
+install
 [ "$(cat "$LIST")" = "$EDITED" ] || fail "installing again replaced the kept list"
 echo "windows: installed, saved from the shortcut, upgraded, repaired, uninstalled and installed again keeping the list"
