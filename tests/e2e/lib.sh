@@ -40,16 +40,15 @@ enter() {
         E2E_ROOT=$(mktemp -d /tmp/vantrel-root.XXXXXX)
         export E2E_ROOT
         mkdir "$E2E_ROOT/upper" "$E2E_ROOT/work" "$E2E_ROOT/root" "$E2E_ROOT/dev" "$E2E_ROOT/dev-work"
-        rc=0
+        trap 'rm -rf "$E2E_ROOT"' EXIT
         unshare --mount --propagation private sh -c '
             r=$E2E_ROOT
             mount -t overlay overlay -o "lowerdir=/,upperdir=$r/upper,workdir=$r/work" "$r/root" || exit 77
             # /dev too, so that the scenario may put a system log at /dev/log without touching the machine'"'"'s.
             mount -t overlay overlay -o "lowerdir=/dev,upperdir=$r/dev,workdir=$r/dev-work" "$r/root/dev"
             for d in /proc /sys /tmp "$OUT" /dev/pts /dev/shm; do mount --rbind "$d" "$r/root$d"; done
-            exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@" || rc=$?
-        rm -rf "$E2E_ROOT"
-        exit $rc
+            exec chroot "$r/root" xvfb-run -a -s "-screen 0 1024x768x24" bash "$@"' sh "$(realpath "$0")" "$@"
+        exit
     fi
     unset QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR=$E2E_ROOT/run
@@ -134,7 +133,7 @@ setup() { status=0; wine "$SETUP" /S "$@" || status=$?; wineserver -w; }
 KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\vantrel-filter'
 EVENTS='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\vantrel-filter'
 installed() {
-    (cd "$WINEPREFIX/drive_c" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
+    (cd "$C" && find "Program Files/Vantrel Filter" "ProgramData/Vantrel Filter" tarnwick -type f -exec sha256sum {} + 2>/dev/null | sort)
     { wine reg query "$KEY"; wine reg query "$EVENTS"; } 2>/dev/null | tr -d '\r'
 }
 # gbk LINE...: a keyword file as the program writes it; same FILE LINE...: it

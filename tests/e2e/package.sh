@@ -10,7 +10,7 @@ rm -rf /tarnwick /opt/vantrel-filter /var/opt/vantrel-filter
 # package step may open for writing, truncate, chown, chmod or rename by a name
 # there (strace -y shows the working folder, so relative names count too).
 dpkg_() {
-    timeout 60 strace -f -y -qq -e trace=%file -o "$OUT/strace" dpkg "$@" >>"$OUT/dpkg.log" 2>&1 \
+    timeout 60 strace -f -y -qq -e trace=%file -o "$OUT/strace" dpkg "$@" >"$OUT/dpkg.log" 2>&1 \
         || fail "dpkg $* failed or ran past 60 s: $(tail -n 5 "$OUT/dpkg.log")"
     ! grep -E '(open(at)?|creat)\(.*O_(WRONLY|RDWR|CREAT|TRUNC)|(truncate|chown|chmod|rename|setxattr|utime)[a-z0-9]*\(' "$OUT/strace" \
         | grep -E '(/var/opt/vantrel-filter|/tarnwick)[/>]' || fail "dpkg $* did the above by name where members may write"
@@ -85,11 +85,10 @@ same "$LIST" "${DEFAULTS[@]}"
 page=$(stat -c '%U:%G %a %h' $PAGE; cat $PAGE)
 while IFS='|' read -r what plant; do
     as member sh -c "rm $LOCK && $plant"
-    lines=$(wc -l <"$OUT/dpkg.log")
     dpkg_ -i "$DEB" </dev/null
     [ "$(stat -c '%F %U:%G %a %h' $LOCK)" = "regular empty file root:vantrel-filter 660 1" ] \
         || fail "reinstalling over $what left the save lock $(ls -ld $LOCK)"
-    tail -n +$((lines + 1)) "$OUT/dpkg.log" | grep -q "保存锁 $LOCK 已换成" || fail "reinstalling over $what did not say so"
+    grep -q "保存锁 $LOCK 已换成" "$OUT/dpkg.log" || fail "reinstalling over $what did not say so"
 done <<PLANTED
 the member's lock|: >$LOCK && chmod 660 $LOCK
 a hard link|ln $PAGE $LOCK

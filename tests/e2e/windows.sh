@@ -21,8 +21,8 @@ desktop
 # A failed run leaves no Wine program behind to hold up the next scenario.
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-SETUP=$1 PROGRAM="$C/Program Files/Vantrel Filter" DATA_LIST="$DATA/inject.txt" STAGE="$(dirname "$1")/stage"
-LIST=$DATA_LIST
+SETUP=$1 PROGRAM="$C/Program Files/Vantrel Filter" STAGE="$(dirname "$1")/stage" PUBLISHED="$C/tarnwick/inject.txt"
+SHORTCUT="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$CAPTION.lnk" LIST="$DATA/inject.txt"
 # value KEY NAME: a registry value as `reg query` shows it.
 value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
 # install: the installer, silently. Wine 8 makes no symbolic links
@@ -33,15 +33,13 @@ install() {
     [ "$status" = 3 ] || [ -e "$PROGRAM/inject.txt" ] || fail "the link beside the program is missing, and the installer exited with $status, not 3"
     [ "$status" = 3 ] || [ "$status" = 0 ] || fail "the installer exited with $status"
 }
-PUBLISHED="$C/tarnwick/inject.txt"
-SHORTCUT="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/$CAPTION.lnk"
 
 # Install. A CJK font that the program's fallbacks find, as on a Chinese Windows.
 for face in SimSun "Microsoft YaHei"; do
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
         /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null
 done
-rm -rf "$C/tarnwick" "$C/ProgramData/Vantrel Filter" "$PROGRAM"
+rm -rf "$C/tarnwick" "$DATA" "$PROGRAM"
 install
 if [ "$status" = 3 ]; then
     # A link Wine could follow (a Unix one) it shows as a plain file, which
@@ -84,8 +82,8 @@ EDITED=$(cat "$LIST")
 # An upgrade over an older copy: the program, its shortcut and its entry are
 # replaced, the list is kept. Here the list goes back where the link would
 # have led the save.
-[ "$LIST" = "$DATA_LIST" ] || mv "$LIST" "$DATA_LIST"
-LIST=$DATA_LIST
+[ "$LIST" = "$DATA/inject.txt" ] || mv "$LIST" "$DATA/inject.txt"
+LIST="$DATA/inject.txt"
 echo old >"$PROGRAM/vantrel-filter.exe"
 echo old >"$SHORTCUT"
 wine reg add "$KEY" /v DisplayVersion /d 1.0.0 /f >/dev/null
@@ -109,9 +107,8 @@ await test ! -e "$PROGRAM/vantrel-filter.exe" || fail "the uninstaller left the 
     fail "the uninstaller left $(ls -A "$PROGRAM")"
 rm -rf "$PROGRAM"
 [ ! -f "$SHORTCUT" ] || fail "the uninstaller left the shortcut"
-for key in "$KEY" "$EVENTS"; do
-    ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller left $key"
-done
+! wine reg query "$KEY" >/dev/null 2>&1 || fail "the uninstaller left $KEY"
+! wine reg query "$EVENTS" >/dev/null 2>&1 || fail "the uninstaller left $EVENTS"
 [ "$(cat "$LIST")" = "$EDITED" ] || fail "the uninstaller changed the list"
 cmp -s "$LIST" "$PUBLISHED" || fail "the uninstaller changed the published copy"
 
