@@ -79,7 +79,6 @@ while IFS='|' read -r name ready undo where code message; do
     eval "$undo"
 done <<'EOF'
 list folder is a file|mv "$DATA" "$DATA.moved" && echo x >"$DATA"|rm "$DATA" && mv "$DATA.moved" "$DATA"||5|C:\ProgramData\Vantrel Filter 是文件，不是文件夹。
-C:\tarnwick is a file|mv "$C/tarnwick" "$C/tarnwick.moved" && echo x >"$C/tarnwick"|rm "$C/tarnwick" && mv "$C/tarnwick.moved" "$C/tarnwick"||5|C:\tarnwick 是文件，不是文件夹。
 a hard link in C:\tarnwick|echo x >"$C/elsewhere" && ln "$C/elsewhere" "$C/tarnwick/other"|rm "$C/elsewhere" "$C/tarnwick/other"||5|C:\tarnwick\other 是链接
 a read-only install folder|:|:|read-only|6|中写入
 a full install folder|:|:|full|6|所在的磁盘空间不足
