@@ -16,7 +16,7 @@ fi
 export LC_ALL=C.UTF-8
 SETUP=$(realpath "$1")
 MNT=$(mktemp -d /tmp/vantrel-folders.XXXXXX)
-trap 'wineserver -k 2>/dev/null; umount -R "$MNT" 2>/dev/null; rmdir "$MNT"' EXIT
+trap 'wineserver -k 2>/dev/null || :; umount -R "$MNT" 2>/dev/null; rmdir "$MNT"' EXIT
 LOG="$OUT/folders-setup.log"
 
 # logged DRYRUN|LOG ARGUMENT...: the installer with that option; its log, as
