@@ -111,11 +111,19 @@ trap - EXIT
     || fail "the purge left $(ls -A /var/opt)"
 same "$PUBLISHED" "${DEFAULTS[@]}" drop
 
-# Root saves too, and leaves the list and its lock the group's, for the members' next save.
+# A member who may edit the web site's page links it at the save lock's name.
+# Root's save must not make the page the group's alone (0660, which the web
+# server could no longer read): it refuses, naming the lock, and saves nothing.
 dpkg_ -i "$DEB"
+as member sh -c "rm $LOCK && ln $PAGE $LOCK"
+page=$(stat -c '%U:%G %a' $PAGE; cat $PAGE)
 save_with root guard
-same "$PUBLISHED" "${DEFAULTS[@]}" guard
-same "$LIST" "${DEFAULTS[@]}" guard
+refusal=$(WINDOW_WAIT=10 window "$CAPTION" "$MAIN" 2>/dev/null) \
+    || fail "root's save over a hard link at $LOCK was not refused; $PAGE is now $(owners $PAGE)"
+shot refused-lock
+keys "$refusal" Return
 close_window "$MAIN"
-[ "$(owners $LIST $LOCK)" = "root:vantrel-filter 664 root:vantrel-filter 660 " ] \
-    || fail "root's save left $(owners $LIST $LOCK)"
+[ "$(stat -c '%U:%G %a' $PAGE; cat $PAGE)" = "$page" ] || fail "root's save changed $PAGE: $(ls -l $PAGE)"
+grep -qF "$LOCK" "$OUT/stderr" || fail "root's refused save did not name $LOCK: $(cat "$OUT/stderr")"
+same "$LIST" "${DEFAULTS[@]}"
+same "$PUBLISHED" "${DEFAULTS[@]}" drop
