@@ -42,7 +42,7 @@
 const QByteArray Old = "old\r\n"; // what each file holds before a test changes it
 
 // Users and groups, which rows name on every platform and only POSIX runs.
-constexpr int Member = 4001, OtherMember = 4002, Outsider = 4003, Group = 4000, WebServer = 33;
+constexpr int Member = 4001, OtherMember = 4002, Outsider = 4003, Group = 4000;
 
 // Whether a step of a test's set-up was done; if not, failed tells what and why.
 inline bool Done(bool done, const QString &what, QString *failed)
@@ -68,11 +68,17 @@ inline bool PrivateRoot()
     return root;
 }
 
-[[nodiscard]] inline bool Own(const QString &path, uid_t user, gid_t group, mode_t mode, QString *failed)
+// Gives path the owner, group, mode and ACL entries written as Ownership
+// shows them: "uid:gid mode entry...".
+[[nodiscard]] inline bool Own(const QString &path, const QString &given, QString *failed)
 {
+    const QStringList parts = given.split(' '), ids = parts.value(0).split(':'), acl = parts.mid(2);
     const QByteArray name = QFile::encodeName(path);
-    return Done(::chown(name, user, group) == 0 && ::chmod(name, mode) == 0,
-                QStringLiteral("give %1 to %2:%3 as %4").arg(path).arg(user).arg(group).arg(mode, 0, 8), failed);
+    return Done(::chown(name, ids.value(0).toUInt(), ids.value(1).toUInt()) == 0
+                        && ::chmod(name, parts.value(1).toUInt(nullptr, 8)) == 0,
+                QStringLiteral("give %1 to %2").arg(path, given), failed)
+        && (acl.isEmpty()
+            || Done(QProcess::execute("setfacl", {"-m", acl.join(','), path}) == 0, "set the ACL of " + path, failed));
 }
 
 // Owner, group and mode as "uid:gid mode", then the entries of an ACL but

@@ -169,7 +169,7 @@ class TestKeywordStore : public QObject
         case Obstacle::Link:
             return LinkAside(where, path("real"), Member, failed);
         case Obstacle::Private:
-            return Own(where, 0, Group, 0640, failed);
+            return Own(where, "0:4000 640", failed);
 #endif
         }
         return false;
@@ -390,10 +390,10 @@ private slots:
 #ifndef Q_OS_WIN
         QFETCH(bool, meanwhile);
         QString failed;
-        const auto narrow = [&] { return Own(m_at.publishedCopy, 0, WebServer, 0640, &failed); };
-        QVERIFY2(Own(path("program"), 0, Group, 02775, &failed) && Own(path("tarnwick"), 0, Group, 02775, &failed)
-                         && Own(m_at.workingCopy, 0, Group, 0664, &failed)
-                         && Own(m_at.publishedCopy, 0, Group, 0664, &failed) && (meanwhile || narrow()),
+        const auto narrow = [&] { return Own(m_at.publishedCopy, "0:33 640", &failed); };
+        QVERIFY2(Own(path("program"), "0:4000 2775", &failed) && Own(path("tarnwick"), "0:4000 2775", &failed)
+                         && Own(m_at.workingCopy, "0:4000 664", &failed)
+                         && Own(m_at.publishedCopy, "0:4000 664", &failed) && (meanwhile || narrow()),
                  qPrintable(failed));
         KeywordStore store(m_at);
         KeywordList list;
@@ -423,9 +423,8 @@ private slots:
         ROOT_ONLY("owners and modes", "to give the copies to another user");
 #ifndef Q_OS_WIN
         QString failed;
-        QVERIFY2(Own(m_at.workingCopy, Member, Group, 0666, &failed)
-                         && Own(m_at.publishedCopy, Member, Group, 0666, &failed)
-                         && Own(m_at.filterDirectory, 0, 0, 0777, &failed),
+        QVERIFY2(Own(m_at.workingCopy, "4001:4000 666", &failed) && Own(m_at.publishedCopy, "4001:4000 666", &failed)
+                         && Own(m_at.filterDirectory, "0:0 777", &failed),
                  qPrintable(failed));
         const SaveResult saved = KeywordStore(m_at).SaveAndPublish({"new"});
         QVERIFY2(saved.Done(), qPrintable(saved.message));

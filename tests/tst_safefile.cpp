@@ -85,19 +85,15 @@ private slots:
 
     void newFileKeepsWhatTheOldOneHad_data()
     {
-        QTest::addColumn<int>("owner");
-        QTest::addColumn<int>("group");   // the old file's, or else the folder's
-        QTest::addColumn<int>("mode");    // of the old file, or 0: none
-        QTest::addColumn<QString>("acl"); // for setfacl -m, or none
+        QTest::addColumn<QString>("given"); // the old file's owner, group, mode and ACL; none: the folder's group's
         QTest::addColumn<int>("umask");
-        QTest::addColumn<QString>("kept"); // the new file's owner, group, mode and ACL
-        Row("the web server's, 0640, umask 0: root's, read by the group", WebServer, WebServer, 0640, "", 0,
-            "0:33 640");
-        Row("the web server's alone: still its own", WebServer, WebServer, 0600, "", 0, "33:33 600");
-        Row("root's, 0440, an ACL for a user", 0, WebServer, 0440, "u:4001:r", 022,
+        QTest::addColumn<QString>("kept"); // the new file's
+        Row("the web server's, 0640, umask 0: root's, read by the group", "33:33 640", 0, "0:33 640");
+        Row("the web server's alone: still its own", "33:33 600", 0, "33:33 600");
+        Row("root's, 0440, an ACL for a user", "0:33 440 user:4001:r", 022,
             "0:33 440 user:4001:r-- group::r-- mask::r--");
-        Row("set-id bits, which go", 0, Group, 06775, "", 077, "0:4000 775");
-        Row("none: readable by all, the folder's group", 0, Group, 0, "", 077, "0:4000 644");
+        Row("set-id bits, which go", "0:4000 6775", 077, "0:4000 775");
+        Row("none: readable by all, the folder's group", "", 077, "0:4000 644");
     }
 
     // Replaced by root, the new file is its owner's alone until it is whole.
@@ -106,16 +102,12 @@ private slots:
         ROOT_ONLY("owners, groups, modes and POSIX ACLs; Wine keeps no ACL for ReplaceFileW to carry over",
                   "to give the file to other users");
 #ifndef Q_OS_WIN
-        QFETCH(int, owner);
-        QFETCH(int, group);
-        QFETCH(int, mode);
-        QFETCH(QString, acl);
+        QFETCH(QString, given);
         QFETCH(int, umask);
         QString failed;
-        QVERIFY2(mode ? Own(m_file, owner, group, mode_t(mode), &failed)
-                      : QFile::remove(m_file) && Own(path("folder"), 0, group, 0755, &failed),
+        QVERIFY2(given.isEmpty() ? QFile::remove(m_file) && Own(path("folder"), "0:4000 755", &failed)
+                                 : Own(m_file, given, &failed),
                  qPrintable(failed));
-        QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, m_file}) == 0, "setfacl failed");
         QStringList modes;
         const mode_t mask = ::umask(mode_t(umask));
         temporaryModes = &modes;
@@ -130,32 +122,27 @@ private slots:
 
     void onlySaversMayOpenTheLock_data()
     {
-        QTest::addColumn<int>("owner"); // of the lock file found there; -1: none yet
-        QTest::addColumn<int>("group");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("acl");    // for setfacl -m, or none
+        QTest::addColumn<QString>("given");  // the lock file found there: owner, group, mode and ACL; none yet
         QTest::addColumn<bool>("elsewhere"); // the lock file is a second name of a file outside the folder
         QTest::addColumn<int>("saver");
         QTest::addColumn<QString>("result"); // "locked", or in the message
         QTest::addColumn<QString>("after");  // the file's owner, group, mode and ACL
-        Row("none yet: the folder's group's, not the saver's own", -1, 0, 0, "", false, Member, "locked",
-            "4001:4000 660");
-        Row("root's, the group's: a member uses it", 0, Group, 0660, "", false, Member, "locked", "0:4000 660");
-        Row("the saver's own, open to all: made the group's alone", Member, Member, 0666, "u:4003:rw", false, Member,
+        Row("none yet: the folder's group's, not the saver's own", "", false, Member, "locked", "4001:4000 660");
+        Row("root's, the group's: a member uses it", "0:4000 660", false, Member, "locked", "0:4000 660");
+        Row("the saver's own, open to all: made the group's alone", "4001:4001 666 user:4003:rw", false, Member,
             "locked", "4001:4000 660");
-        Row("root's, 0664 after a restore: a member refuses it", 0, Group, 0664, "", false, Member,
+        Row("root's, 0664 after a restore: a member refuses it", "0:4000 664", false, Member,
             "也允许所有用户（权限 0664）打开", "0:4000 664");
-        Row("root's, an ACL entry for an outsider", 0, Group, 0660, "u:4003:rw", false, Member,
+        Row("root's, an ACL entry for an outsider", "0:4000 660 user:4003:rw", false, Member,
             "也允许ACL 项 user:4003:rw- 所指的账户打开", "0:4000 660 user:4003:rw- group::rw- mask::rw-");
-        Row("root's, another group's", 0, WebServer, 0660, "", false, Member, "属于组 www-data，不是它所在文件夹的组",
-            "0:33 660");
-        Row("a member's, which another member could not open", Member, Member, 0660, "", false, OtherMember,
+        Row("root's, another group's", "0:33 660", false, Member, "属于组 www-data，不是它所在文件夹的组", "0:33 660");
+        Row("a member's, which another member could not open", "4001:4001 660", false, OtherMember,
             "属于用户 4001，不属于 root 或你（4002）", "4001:4001 660");
-        Row("a member's, open to all: root leaves it", Member, Group, 0666, "", false, 0,
+        Row("a member's, open to all: root leaves it", "4001:4000 666", false, 0,
             "属于用户 4001，不属于 root 或你（root）", "4001:4000 666");
-        Row("root's web page, which a member may write, linked in: root leaves it", 0, WebServer, 0664, "", true, 0,
+        Row("root's web page, which a member may write, linked in: root leaves it", "0:33 664", true, 0,
             "有 2 个名称（硬链接）", "0:33 664");
-        Row("an outsider: members may save", 0, Group, 0660, "", false, Outsider,
+        Row("an outsider: members may save", "0:4000 660", false, Outsider,
             "只有 4000 组的成员可以在这里保存：请管理员执行“adduser 4003 4000”", "0:4000 660");
     }
 
@@ -166,22 +153,18 @@ private slots:
     {
         ROOT_ONLY("owners, modes, ACLs and hard links", "to make the lock file other users'");
 #ifndef Q_OS_WIN
-        QFETCH(int, owner);
-        QFETCH(int, group);
-        QFETCH(int, mode);
-        QFETCH(QString, acl);
+        QFETCH(QString, given);
         QFETCH(bool, elsewhere);
         const QString lock = path("folder/.inject.txt.lock"), outside = path("index.html");
         const QString file = elsewhere ? outside : lock;
         QString failed;
-        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), 0, Group, 0775, &failed)
-                         && (owner < 0
-                             || (WriteAll(file, {}) && Own(file, uid_t(owner), gid_t(group), mode_t(mode), &failed)
+        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), "0:4000 775", &failed)
+                         && (given.isEmpty()
+                             || (WriteAll(file, {}) && Own(file, given, &failed)
                                  && (!elsewhere
                                      || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link",
                                              &failed)))),
                  qPrintable(failed));
-        QVERIFY2(acl.isEmpty() || QProcess::execute("setfacl", {"-m", acl, file}) == 0, "setfacl failed");
         QFETCH(int, saver);
         QString told;
         const auto takeLock = [&] {
