@@ -2,8 +2,6 @@
 #include "TestSystem.h"
 #include "system/SafeFile.h"
 
-#include <QProcess>
-
 #include <tuple>
 
 #ifndef Q_OS_WIN
