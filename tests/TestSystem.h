@@ -138,10 +138,9 @@ inline int OpenLog(const QString &path)
 // before it (authpriv.notice, the time, the program, who saved), when that is right.
 inline QStringList Received(int log)
 {
-    const QString who = QStringLiteral(" vantrel-filter[%1]: user=%2 uid=%3 ")
-                                .arg(::getpid())
-                                .arg(::getpwuid(::geteuid())->pw_name)
-                                .arg(::geteuid());
+    const QString who =
+            QStringLiteral(" vantrel-filter[%1]: user=%2 uid=%3 ")
+                    .arg(QString::number(::getpid()), ::getpwuid(::geteuid())->pw_name, QString::number(::geteuid()));
     QStringList records;
     char datagram[65536];
     for (ssize_t size; (size = ::recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) >= 0;) {

@@ -91,9 +91,6 @@ private slots:
         Row("private use, written as 0xFF", QStringList{QString(QChar(0xF8F5))}, Fault::Unencodable, qsizetype(1));
         // GBK EF BB BF 40 78: the UTF-8 mark, then "@x", which is UTF-8 too.
         Row("would read back as UTF-8", QStringList{QStringLiteral("锘緻x")}, Fault::ReadsAsUtf8, qsizetype(1));
-        // The marks that show a hidden character in the list are no keyword's.
-        Row("the marks around a hidden character", QStringList{"ok", QStringLiteral("‹U+FEFF›")}, Fault::Unencodable,
-            qsizetype(2));
     }
 
     void refusesKeywordsItCannotHold()

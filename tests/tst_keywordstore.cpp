@@ -403,8 +403,7 @@ private slots:
         };
         SaveResult result;
         const bool became = AsUser(Member, [&] { result = store.SaveAndPublish({"old", "new"}, ask); });
-        QVERIFY2(became, "cannot become user 4001");
-        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        QVERIFY2(became && failed.isEmpty(), qPrintable("cannot become user 4001, or " + failed));
         QVERIFY2(result.message.contains(m_at.publishedCopy + " 只允许用户 root 和组 www-data 读取")
                          && result.message.endsWith("工作副本和发布副本都没有改动。"),
                  qPrintable(result.message));

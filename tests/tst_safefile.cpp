@@ -156,13 +156,12 @@ private slots:
         const QString lock = path("folder/.inject.txt.lock"), outside = path("index.html");
         const QString file = elsewhere ? outside : lock;
         QString failed;
-        QVERIFY2(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), "0:4000 775", &failed)
-                         && (given.isEmpty()
-                             || (WriteAll(file, {}) && Own(file, given, &failed)
-                                 && (!elsewhere
-                                     || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link",
-                                             &failed)))),
-                 qPrintable(failed));
+        QVERIFY2(
+                ::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 && Own(path("folder"), "0:4000 775", &failed)
+                        && (given.isEmpty() || (WriteAll(file, {}) && Own(file, given, &failed)))
+                        && (!elsewhere
+                            || Done(::link(QFile::encodeName(outside), QFile::encodeName(lock)) == 0, "link", &failed)),
+                qPrintable(failed));
         QFETCH(int, saver);
         QString told;
         const auto takeLock = [&] {
