@@ -112,15 +112,6 @@ bool AsUser(uid_t user, What what)
     return became;
 }
 
-// Moves what is at path to real and puts there a link to it owned by owner.
-[[nodiscard]] inline bool LinkAside(const QString &path, const QString &real, uid_t owner, QString *failed)
-{
-    const QByteArray name = QFile::encodeName(path), target = QFile::encodeName(real);
-    return Done(::rename(name, target) == 0, "move aside " + path, failed)
-        && Done(::symlink(target, name) == 0, "put a link at " + path, failed)
-        && Done(::lchown(name, owner, owner) == 0, "give the link at " + path + " to its owner", failed);
-}
-
 // A log of the test's own, which the saves write to instead of the system's.
 inline int OpenLog(const QString &path)
 {

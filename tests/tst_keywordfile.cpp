@@ -100,7 +100,7 @@ private slots:
         const KeywordFile::Encoded encoded = KeywordFile::Encode(keywords);
         QTEST(encoded.fault, "fault");
         QCOMPARE(encoded.position, position);
-        QVERIFY(encoded.bytes.isEmpty());
+        QVERIFY2(encoded.bytes.isEmpty(), encoded.bytes.constData());
         QTEST(KeywordFile::Check(keywords.at(position - 1), position), "fault");
     }
 };

@@ -51,28 +51,6 @@ extern "C" int fsync(int fd)
 // root may put them there.
 enum Obstacle { None, Crowded, File, Folder, Missing, Pipe, Huge, Busy, NoSync, ReadOnly, Full, Bound, Link, Private };
 
-namespace {
-
-const QStringList Mine{QStringLiteral("管理员"), "union", "%27"}; // what a failing save tries to write
-
-// Windows moves or replaces a file only when every reader shares deleting it,
-// which Qt's own files do not; a reader such as the web server's does.
-bool OpenSharingDelete(QFile &file, const QString &path)
-{
-#ifdef Q_OS_WIN
-    const HANDLE handle =
-            ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-    const int fd = handle == INVALID_HANDLE_VALUE ? -1 : ::_open_osfhandle(intptr_t(handle), _O_RDONLY);
-    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-#else
-    file.setFileName(path);
-    return file.open(QIODevice::ReadOnly);
-#endif
-}
-
-} // namespace
-
 class TestKeywordStore : public QObject
 {
     Q_OBJECT
@@ -81,13 +59,30 @@ class TestKeywordStore : public QObject
     Locations m_at;
     QFile m_held;                    // a Busy reader, until the save is over
     std::function<void()> m_rewrite; // a Busy writer
-    QElapsedTimer m_took;            // since the Busy writer began
     QByteArray m_working;            // what the working copy holds unless the save wrote it
     int m_log = -1;
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QByteArray copies() const { return ReadAll(m_at.workingCopy) + '|' + ReadAll(m_at.publishedCopy); }
     static QByteArray Bytes(const QStringList &keywords) { return KeywordFile::Encode(keywords).bytes; }
     static QByteArray OverLimit() { return QByteArray(KeywordFile::MaxKeywords + 1, '\n'); } // one empty line too many
+    // What a failing save tries to write.
+    static inline const QStringList Mine{QStringLiteral("管理员"), "union", "%27"};
+
+    // Windows moves or replaces a file only when every reader shares deleting
+    // it, which Qt's own files do not; a reader such as the web server's does.
+    static bool OpenSharingDelete(QFile &file, const QString &path)
+    {
+#ifdef Q_OS_WIN
+        const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+        const int fd = handle == INVALID_HANDLE_VALUE ? -1 : ::_open_osfhandle(intptr_t(handle), _O_RDONLY);
+        return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+#else
+        file.setFileName(path);
+        return file.open(QIODevice::ReadOnly);
+#endif
+    }
 
     // "saved", "merged: " and the list merged, "cancelled", or why not.
     static QString Outcome(const SaveResult &result)
@@ -136,20 +131,21 @@ class TestKeywordStore : public QObject
         case Obstacle::Huge: // a terabyte that takes no room on the disk
             return step(::truncate(name, qint64(1) << 40) == 0, "make a sparse terabyte of");
         case Obstacle::Busy: // past the bound it stops, so that a save without one fails rather than hangs
-            m_took.start();
-            m_rewrite = [this, where, times = quint64()]() mutable {
+            m_rewrite = [this, where, times = quint64(), took = QElapsedTimer()]() mutable {
+                if (!took.isValid())
+                    took.start();
                 const char *ends[] = {"\r\n", "\n", "\r"};
                 QByteArray bytes;
                 for (quint64 digits = ++times, i = 0; i < 30; ++i, digits /= 3)
                     bytes += QByteArray("k") + ends[digits % 3];
                 const QString part = path("rewritten.part");
-                if (m_took.elapsed() < std::chrono::milliseconds(SaveWait).count() + 2000 && WriteAll(part, bytes)
+                if (took.elapsed() < std::chrono::milliseconds(SaveWait).count() + 2000 && WriteAll(part, bytes)
                     && ::rename(QFile::encodeName(part), QFile::encodeName(where)) == 0)
                     m_working = bytes;
             };
             atFileSync = &m_rewrite;
-            m_working = Bytes(QStringList(30, "k"));
-            return step(WriteAll(where, m_working), "write keywords to");
+            m_rewrite();
+            return step(ReadAll(where) == m_working, "write keywords to");
         case Obstacle::NoSync:
             failFolderSync = true;
             return true;
@@ -163,8 +159,10 @@ class TestKeywordStore : public QObject
             return step(::mount("tmpfs", name, "tmpfs", 0, "size=64k") == 0, "mount a 64k tmpfs on")
                 && step(WriteAll(where + "/inject.txt", Old), "write inject.txt in")
                 && step(!WriteAll(where + "/filler", QByteArray(70000, 'f')), "fill up the tmpfs on");
-        case Obstacle::Link:
-            return LinkAside(where, path("real"), Member, failed);
+        case Obstacle::Link: // another user's, to what was there
+            return step(::rename(name, QFile::encodeName(path("real"))) == 0, "move aside")
+                && step(::symlink(QFile::encodeName(path("real")), name) == 0, "put a link at")
+                && step(::lchown(name, Member, Member) == 0, "give its owner the link at");
         case Obstacle::Private:
             return Own(where, "0:4000 640", failed);
 #endif
@@ -532,23 +530,19 @@ static int HoldLock(const QStringList &arguments)
     return theirs.isEmpty() || file.Replace(theirs, &error) ? 0 : 1;
 }
 
-// As the start-up of startUpRefuses: --start-up ROOT starts on
-// Locations::InRoot(ROOT), writes its message, and ends with 1 when it failed.
-static int StartUp(const QString &root)
-{
-    KeywordList list;
-    const StoreResult started = KeywordStore(Locations::InRoot(root)).StartUp(list);
-    std::fputs(started.message.toUtf8().constData(), stdout);
-    return started.Done() ? 0 : 1;
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (app.arguments().value(1) == "--hold-lock")
         return HoldLock(app.arguments());
-    if (app.arguments().value(1) == "--start-up")
-        return StartUp(app.arguments().value(2));
+    // As the start-up of startUpRefuses: --start-up ROOT starts on
+    // Locations::InRoot(ROOT), writes its message, and ends with 1 when it failed.
+    if (app.arguments().value(1) == "--start-up") {
+        KeywordList list;
+        const StoreResult started = KeywordStore(Locations::InRoot(app.arguments().value(2))).StartUp(list);
+        std::fputs(started.message.toUtf8().constData(), stdout);
+        return started.Done() ? 0 : 1;
+    }
     TestKeywordStore test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -23,19 +23,6 @@ extern "C" ssize_t write(int fd, const void *buffer, size_t size)
 }
 #endif
 
-namespace {
-
-// Replaces the file as a save does: "replaced", or why not.
-QString Replace(const QString &path, const QByteArray &bytes)
-{
-    SafeFile file(path);
-    SafeFile::Error error;
-    return file.Reach(&error) && file.Inspect(&error) && file.Replace(bytes, &error) ? QStringLiteral("replaced")
-                                                                                     : SafeFile::Explain(error);
-}
-
-} // namespace
-
 class TestSafeFile : public QObject
 {
     Q_OBJECT
@@ -43,6 +30,15 @@ class TestSafeFile : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_file; // ROOT/folder/inject.txt
     QString path(const QString &name) const { return m_dir->filePath(name); }
+
+    // Replaces the file as a save does: "replaced", or why not.
+    static QString Replace(const QString &path, const QByteArray &bytes)
+    {
+        SafeFile file(path);
+        SafeFile::Error error;
+        return file.Reach(&error) && file.Inspect(&error) && file.Replace(bytes, &error) ? QStringLiteral("replaced")
+                                                                                         : SafeFile::Explain(error);
+    }
 
 private slots:
     void init()

@@ -26,11 +26,10 @@ constexpr int PassedOn = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
 QString Said(const std::optional<WindowsAcl::Refusal> &refusal)
 {
     using Cause = WindowsAcl::Refusal::Cause;
-    if (!refusal)
-        return "none";
-    if (refusal->cause == Cause::NotUnderstood)
-        return QString("not understood %1").arg(refusal->type);
-    return (refusal->cause == Cause::Owner ? "owner " : "others ") + refusal->sid;
+    return !refusal ? QString("none")
+         : refusal->cause == Cause::NotUnderstood
+                 ? QString("not understood %1").arg(refusal->type)
+                 : (refusal->cause == Cause::Owner ? "owner " : "others ") + refusal->sid;
 }
 
 // A descriptor written in SDDL, read back as the store reads a file's.
