@@ -51,7 +51,7 @@ private slots:
         for (const qsizetype i : found)
             shown << QString::number(i) + ' ' + keyword[i];
         // Not QList's ==: Qt 6.4 hands memcmp the null data of an empty list.
-        QVERIFY2(std::ranges::equal(found, marked), qPrintable("marked: " + shown.join(", ")));
+        QVERIFY2(std::ranges::equal(found, marked), qPrintable("marked: [" + shown.join(", ") + "]"));
     }
 };
 
