@@ -110,10 +110,6 @@ class TestForm1 : public QObject
     {
         return [=, this] { QTest::keySequence(View(), keys); };
     }
-    Step Theirs(const Texts &keywords) // another operator's save
-    {
-        return [=, this] { QVERIFY2(WriteKeywords(Working(), keywords), "another save"); };
-    }
     Step Type(const QString &text) // into the add dialog, then OK
     {
         return [=, this] {
@@ -224,7 +220,8 @@ private slots:
         qApp->setStyleSheet({});
     }
 
-    void mainWindow_data()
+    // In the main window and the add dialog.
+    void aUsersSteps_data()
     {
         Columns();
         const Texts forty(40, "k"), two{"select", "union"};
@@ -243,6 +240,7 @@ private slots:
         Case("No to Save", {"a"}, {Add("b"), Click("Command5", {Answer::No}), SavedIs({"a"})}, {"a", "b"},
              {{Form1::Caption(), SaveText}});
         // Someone else saved meanwhile: the question after Yes, and what each answer keeps and saves.
+        const Step theirs = [this] { QVERIFY2(WriteKeywords(Working(), {"old", "theirs"}), "another save"); };
         const Boxes changed{{Form1::Caption(), SaveText},
                             {Form1::Caption(), Form1::ChangedPrompt(Working(), {{"theirs"}, {}})}};
         for (const auto &[answer, chosen, after, saved] :
@@ -250,8 +248,7 @@ private slots:
               {"overwrite", Answer::Overwrite, Texts{"old", "mine"}, Texts{"old", "mine"}},
               {"cancel", Answer::Cancel, Texts{"old", "mine"}, Texts{"old", "theirs"}}})
             Case(QString("changed since: ") + answer, {"old"},
-                 {Theirs({"old", "theirs"}), Add("mine"), Click("Command5", {Answer::Yes, chosen}), SavedIs(saved)},
-                 after, changed);
+                 {theirs, Add("mine"), Click("Command5", {Answer::Yes, chosen}), SavedIs(saved)}, after, changed);
 #ifndef Q_OS_WIN // where a folder's mode says who may write in it
         const Step openToAll = [this] {
             const QString folder = Locations::InRoot(m_dir.path()).filterDirectory;
@@ -266,16 +263,7 @@ private slots:
         };
         Case("Save where anyone may write: saved, and said so", {"a"}, {openToAll}, {"a"});
 #endif
-    }
-    void mainWindow()
-    {
-        Play();
-    }
-
-    void addDialog_data()
-    {
-        Columns();
-        const Texts forty(40, "k");
+        // The add dialog, and what it and the editor in place refuse.
         const QString lineEdit(QLineEdit().maxLength() + 1, 'x'), nul = QStringLiteral("a\0b");
         Case("as typed: spaces kept", {"a"}, {Add(" 你好 ")}, {"a", " 你好 "});
         Case("as typed: empty", {"a"}, {Add("")}, {"a", ""});
@@ -313,7 +301,7 @@ private slots:
              {{add::Caption(), "关键字" + KeywordFile::FaultText(KeywordFile::Fault::ReadsAsUtf8) + "，无法保存。"}});
         Case("the UTF-8 mark's bytes after the first keyword", {"a"}, {Add(mark)}, {"a", mark});
     }
-    void addDialog()
+    void aUsersSteps()
     {
         Play();
     }
@@ -443,8 +431,7 @@ private slots:
         const QString longer(KeywordDelegate::ShownLength + 10, 'x'), longest(KeywordDelegate::TipLength + 1, 'x');
         const QString cut = longer.left(KeywordDelegate::ShownLength) + "…";
         const QString marked = QString(60, 'x') + "‹U+3000›<b>x</b><img src=f>";
-        QTest::newRow("fits") << "select"
-                              << "select" << QString();
+        QTest::newRow("fits") << QString("select") << QString("select") << QString();
         QTest::newRow("out of sight") << QString() << QString() << QString();
         QTest::newRow("longer than the list shows") << longer << cut << longer;
         QTest::newRow("longer than a tooltip shows") << longest << cut << longest.chopped(1) + "…";

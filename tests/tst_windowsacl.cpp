@@ -95,7 +95,6 @@ private slots:
             Dacl({{Allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, Other, Full}}), "none");
         Row("folder: CREATOR OWNER, passed on", true, System,
             Dacl({{Allow, PassedOn | INHERIT_ONLY_ACE, "S-1-3-0", Full}}), "none");
-        Row("folder: Users may read", true, System, Dacl({{Allow, PassedOn, Users, Read}}), "none");
         Row("folder: no DACL", true, System, Dacl(), "others S-1-1-0");
         Row("folder: a callback entry", true, System, Dacl({{Callback, 0, {}, Read}}), "not understood 9");
     }
