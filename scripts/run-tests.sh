@@ -11,10 +11,17 @@ export VANTREL_SET_UP=1
 scripts/build.sh
 
 failed=""
-ctest --preset default || failed="$failed test-suite"
-scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || failed="$failed fuzzer"
-scripts/sanitize.sh || failed="$failed sanitizers"
-scripts/windows-tests.sh || failed="$failed windows"
+# stage NAME COMMAND...: runs one stage, saying how long it took.
+stage() {
+    name=$1 start=$(date +%s)
+    shift
+    "$@" || failed="$failed $name"
+    echo "== $name: $(($(date +%s) - start)) s" >&2
+}
+stage test-suite ctest --preset default
+stage fuzzer scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+stage sanitizers scripts/sanitize.sh
+stage windows scripts/windows-tests.sh
 
 if [ -n "$failed" ]; then
     echo "FAILED:$failed" >&2
