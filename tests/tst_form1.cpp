@@ -52,6 +52,23 @@ class TestForm1 : public QObject
     QString DialogText() const { return TextBox() ? TextBox()->text() : "(no add dialog)"; }
     Texts Keywords() const { return m_window->Keywords().Texts(); }
     QByteArray Saved() const { return ReadAll(Working()); }
+    // The tooltip of a row, as plain text in lines; an empty text for none.
+    void TipIs(int row, const QString &tip)
+    {
+        QHelpEvent hover(QEvent::ToolTip, View()->visualRect(Row(row)).center(),
+                         View()->viewport()->mapToGlobal(View()->visualRect(Row(row)).center()));
+        QApplication::sendEvent(View()->viewport(), &hover);
+        const QLabel *label = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == "qtooltip_label" && top->isVisible())
+                label = qobject_cast<QLabel *>(top);
+        QTextDocument shown;
+        shown.setHtml(label ? label->text() : QString());
+        QCOMPARE(shown.toPlainText().remove('\n'), tip); // in lines
+        if (label && QFontDatabase::families().isEmpty())
+            QSKIP("no font here to measure the tooltip with");
+        QVERIFY2(!label || label->width() <= label->screen()->geometry().width(), "a tooltip wider than the screen");
+    }
     static void SetPoints(qreal points)
     {
         QFont font = QApplication::font();
@@ -148,32 +165,11 @@ class TestForm1 : public QObject
         return [=, this] { QCOMPARE(Saved(), KeywordFile::Encode(keywords).bytes); };
     }
 
-    // A table of steps from a working copy holding "before" to a list holding "after", with the boxes (title, text, …)
-    // shown.
-    static void Columns()
-    {
-        QTest::addColumn<Texts>("before");
-        QTest::addColumn<Steps>("steps");
-        QTest::addColumn<Texts>("after");
-        QTest::addColumn<Boxes>("boxes");
-    }
     static void Case(const QString &name, const Texts &before, const Steps &steps, const Texts &after,
                      const Boxes &boxes = {})
     {
         QTest::newRow(qPrintable(name)) << before << steps << after << boxes;
     }
-    void Play()
-    {
-        QFETCH(Texts, before);
-        QFETCH(Steps, steps);
-        QFETCH(Texts, after);
-        QVERIFY(Start(before));
-        if (!Run(steps))
-            return;
-        QTRY_COMPARE(Keywords(), after); // an access key presses its button a moment later
-        QTEST(MessageBoxes::TakeShown(), "boxes");
-    }
-
     // Input of every kind that could change the list or the add dialog: keys, access keys and clicks in either
     // window, and edits in place, typed into the editor if one opened.
     void Input()
@@ -220,23 +216,29 @@ private slots:
         qApp->setStyleSheet({});
     }
 
-    // In the main window and the add dialog.
+    // In the main window and the add dialog: steps from a working copy holding "before" to a list holding "after",
+    // with the boxes (title, text, …) shown.
     void aUsersSteps_data()
     {
-        Columns();
-        const Texts forty(40, "k"), two{"select", "union"};
-        const Step columnEnd = [this] {
-            QVERIFY2(View()->visualRect(Row(5)).right() < View()->viewport()->width(), "the column's end out of sight");
+        QTest::addColumn<Texts>("before");
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<Texts>("after");
+        QTest::addColumn<Boxes>("boxes");
+        const Texts forty(40, "k");
+        const Step rows = [this] {
+            QVERIFY2(View()->visualRect(Row(39)).right() < View()->viewport()->width(), "the column's end unseen");
+            QCOMPARE(View()->visualRect(Row(39)).height(), View()->sizeHintForRow(39)); // a line of text
         };
-        const Step rowHeight = [this] { QCOMPARE(View()->visualRect(Row(1)).height(), View()->sizeHintForRow(1)); };
-        Case("Delete: the picked row, then nothing", {"a", "b", "a"}, {Pick(2), Click("Command2"), Click("Command2")},
-             {"a", "b"});
-        Case("Alt+D", {"a", "b", "a"}, {Pick(0), Keys(QKeySequence("Alt+D"))}, {"b", "a"});
-        Case("Home and End: the first and the last row", forty,
-             {Pick(20), Keys(Qt::Key_Home), Picked(0), Keys(Qt::Key_End), Picked(39)}, forty);
-        Case("Right: scrolls sideways", forty, {Pick(5), Keys(Qt::Key_Right), Picked(5), columnEnd}, forty);
-        Case("rows as tall as a line of text", two, {rowHeight}, two);
-        Case("No to Restore", {"a"}, {Click("Command4", {Answer::No})}, {"a"}, {{RestoreTitle, RestoreText}});
+        const Step added = [this] {
+            const QRect place = View()->visualRect(Row(40));
+            QVERIFY2(place.top() >= 0 && place.bottom() < View()->viewport()->height(), "row out of sight");
+        };
+        Case("Delete: the picked row, then nothing; Alt+D", {"a", "b", "a"},
+             {Pick(2), Click("Command2"), Click("Command2"), Pick(0), Keys(QKeySequence("Alt+D"))}, {"b"});
+        Case("Home, End and Right in a long list; the new row in sight, the picked row kept", forty,
+             {Pick(20), Keys(Qt::Key_Home), Picked(0), Keys(Qt::Key_End), Picked(39), Keys(Qt::Key_Right), Picked(39),
+              rows, Pick(2), Add("new"), added, Picked(2)},
+             forty + Texts{"new"});
         Case("No to Save", {"a"}, {Add("b"), Click("Command5", {Answer::No}), SavedIs({"a"})}, {"a", "b"},
              {{Form1::Caption(), SaveText}});
         // Someone else saved meanwhile: the question after Yes, and what each answer keeps and saves.
@@ -265,19 +267,11 @@ private slots:
 #endif
         // The add dialog, and what it and the editor in place refuse.
         const QString lineEdit(QLineEdit().maxLength() + 1, 'x'), nul = QStringLiteral("a\0b");
-        Case("as typed: spaces kept", {"a"}, {Add(" 你好 ")}, {"a", " 你好 "});
-        Case("as typed: empty", {"a"}, {Add("")}, {"a", ""});
-        Case("as typed: one already there", {"a"}, {Add("a")}, {"a", "a"});
-        Case("as typed: longer than a line edit takes", {"a"}, {Add(lineEdit + "末")}, {"a", lineEdit + "末"});
-        Case("after Restore, the dialog open", {"a"},
-             {Click("Command1"), Click("Command4", {Answer::Yes}), Type("new")}, DefaultKeywords() << "new",
-             {{RestoreTitle, RestoreText}});
-        const Step inSight = [this] {
-            const QRect place = View()->visualRect(Row(40));
-            QVERIFY2(place.top() >= 0 && place.bottom() < View()->viewport()->height(), "row out of sight");
-        };
-        Case("the new row in sight, the picked row kept", forty, {Pick(2), Add("new"), inSight, Picked(2)},
-             forty + Texts{"new"});
+        Case("as typed: spaces kept, empty, one already there, longer than a line edit takes", {"a"},
+             {Add(" 你好 "), Add(""), Add("a"), Add(lineEdit + "末")}, {"a", " 你好 ", "", "a", lineEdit + "末"});
+        Case("Restore with the dialog open, then No to Restore", {"a"},
+             {Click("Command1"), Click("Command4", {Answer::Yes}), Type("new"), Click("Command4", {Answer::No})},
+             DefaultKeywords() << "new", {{RestoreTitle, RestoreText}, {RestoreTitle, RestoreText}});
         // Opened again while open, the dialog keeps what is typed in it; closed, it keeps nothing.
         const Step typing = [this] { TextBox()->setText("typing"); };
         Case("one dialog, each opening empty", {"a"},
@@ -293,17 +287,24 @@ private slots:
               {"outside GBK", QStringLiteral("a😀"), "关键字含有 GBK 编码无法保存的字符，无法保存。"}})
             Case(QString("refused, typed or in place: ") + what, {"mine"}, {Add(text), Holds(text), Edit(0, text)},
                  {"mine"}, {{add::Caption(), refusal}, {Form1::Caption(), refusal}});
-        Case("in place: longer than a line edit takes", {lineEdit}, {Edit(0, "y")}, {lineEdit + "y"});
-        Case("in place: a NUL from the file, unchanged", {nul}, {Edit(0, "")}, {nul});
+        Case("in place: longer than a line edit takes; a NUL from the file, unchanged", {lineEdit, nul},
+             {Edit(0, "y"), Edit(1, "")}, {lineEdit + "y", nul});
         // GBK EF BB BF 40 78: only as the file's first line would it read as UTF-8.
         const QString mark = QStringLiteral("锘緻x");
-        Case("refused: the UTF-8 mark's bytes as the first keyword", {}, {Add(mark)}, {},
+        Case("the UTF-8 mark's bytes: refused as the first keyword, taken after it", {},
+             {Add(mark), Add("a"), Add(mark)}, {"a", mark},
              {{add::Caption(), "关键字" + KeywordFile::FaultText(KeywordFile::Fault::ReadsAsUtf8) + "，无法保存。"}});
-        Case("the UTF-8 mark's bytes after the first keyword", {"a"}, {Add(mark)}, {"a", mark});
     }
     void aUsersSteps()
     {
-        Play();
+        QFETCH(Texts, before);
+        QFETCH(Steps, steps);
+        QFETCH(Texts, after);
+        QVERIFY(Start(before));
+        if (!Run(steps))
+            return;
+        QTRY_COMPARE(Keywords(), after); // an access key presses its button a moment later
+        QTEST(MessageBoxes::TakeShown(), "boxes");
     }
 
     // Boxes shown for real, in a style that puts pictures on standard buttons as some desktops' do; every box goes
@@ -422,7 +423,7 @@ private slots:
     }
 
     // A keyword as the list shows it, to a screen reader too; one the view cuts has the whole of it in a tooltip, as
-    // plain text, and the tooltip is cut in turn. "out of sight" ends in the column's part that the view hides.
+    // plain text, and the tooltip is cut in turn.
     void keywordsAsShown_data()
     {
         QTest::addColumn<QString>("keyword");
@@ -432,7 +433,6 @@ private slots:
         const QString cut = longer.left(KeywordDelegate::ShownLength) + "…";
         const QString marked = QString(60, 'x') + "‹U+3000›<b>x</b><img src=f>";
         QTest::newRow("fits") << QString("select") << QString("select") << QString();
-        QTest::newRow("out of sight") << QString() << QString() << QString();
         QTest::newRow("longer than the list shows") << longer << cut << longer;
         QTest::newRow("longer than a tooltip shows") << longest << cut << longest.chopped(1) + "…";
         QTest::newRow("marks and markup") << QString(60, 'x') + "\u3000<b>x</b><img src=f>" << marked << marked;
@@ -443,42 +443,26 @@ private slots:
         QFETCH(QString, read);
         QFETCH(QString, tip);
         QVERIFY(Start({keyword}));
-        if (keyword.isEmpty()) { // the row's text as wide as the view and half the part out of sight
-            if (QFontDatabase::families().isEmpty())
-                QSKIP("no font here to measure text with");
-            const int margin = View()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, View()) + 1;
-            const int width = (View()->viewport()->width() + View()->visualRect(Row(0)).width()) / 2 - 2 * margin;
-            while (View()->fontMetrics().horizontalAdvance(keyword + 'x') <= width)
-                keyword += 'x';
-            read = tip = keyword;
-            QVERIFY2(View()->fontMetrics().horizontalAdvance(keyword) > View()->viewport()->width() - 2 * margin,
-                     "the view hides no part of the column");
-            QVERIFY(Start({keyword}));
-        }
         const QAccessibleInterface *row = QAccessible::queryAccessibleInterface(View())->tableInterface()->cellAt(0, 0);
         QVERIFY2(row && row->role() == QAccessible::Cell, "no row to read");
         QCOMPARE(row->text(QAccessible::Name), read);
-        QHelpEvent hover(QEvent::ToolTip, View()->visualRect(Row(0)).center(),
-                         View()->viewport()->mapToGlobal(View()->visualRect(Row(0)).center()));
-        QApplication::sendEvent(View()->viewport(), &hover);
-        const QLabel *label = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == "qtooltip_label" && top->isVisible())
-                label = qobject_cast<QLabel *>(top);
-        QTextDocument shown;
-        shown.setHtml(label ? label->text() : QString());
-        QCOMPARE(shown.toPlainText().remove('\n'), tip); // in lines
-        if (label && QFontDatabase::families().isEmpty())
-            QSKIP("no font here to measure the tooltip with");
-        QVERIFY2(!label || label->width() <= label->screen()->geometry().width(), "a tooltip wider than the screen");
+        TipIs(0, tip);
     }
 
     // Tabbing into a list with nothing picked makes row 1 the current row, which Delete leaves alone: it is outlined,
-    // not filled as a picked row is. The "…" of a keyword wider than the view shows where the view ends, not in the
-    // column's part it hides.
+    // not filled as a picked row is. A keyword that ends in the column's part the view hides, halfway into it, has
+    // its "…" where the view ends and the whole of it in a tooltip.
     void rowsAsSeen()
     {
-        QVERIFY(Start({QString(300, '_'), QString(300, '_')}));
+        if (QFontDatabase::families().isEmpty())
+            QSKIP("no font here to measure text with");
+        QVERIFY(Start({"_"}));
+        const int margin = View()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, View()) + 1;
+        const int width = (View()->viewport()->width() + View()->visualRect(Row(0)).width()) / 2 - 2 * margin;
+        const QString keyword(width / View()->fontMetrics().horizontalAdvance('_'), '_');
+        QVERIFY2(View()->fontMetrics().horizontalAdvance(keyword) > View()->viewport()->width() - 2 * margin,
+                 "the view hides no part of the column");
+        QVERIFY(Start({keyword, keyword}));
         for (int tab = 0; tab < 4; ++tab)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY2(View()->hasFocus() && View()->currentIndex() == Row(0)
@@ -500,6 +484,7 @@ private slots:
         const int edge = image.width() - 1;
         QVERIFY2(!ink(edge - 1, edge), "the keyword runs on out of sight");
         QVERIFY2(ink(edge - 20, edge - 2), "nothing near the view's edge");
+        TipIs(1, keyword);
     }
 
     void addDialogPlacedBeside_data()
@@ -592,9 +577,8 @@ private slots:
         const int below = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, control).top()
                         + control->fontMetrics().height();
         for (const QWidget *inside : frame ? frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly) : QWidgetList())
-            QVERIFY2(below <= inside->y(), qPrintable(QString("the title down to %1, %2 from %3")
-                                                              .arg(QString::number(below), inside->objectName(),
-                                                                   QString::number(inside->y()))));
+            QVERIFY2(below <= inside->y(),
+                     qPrintable(QString("the title down to %1, over ").arg(below) + inside->objectName()));
         const int margins =
                 style->pixelMetric(QStyle::PM_ButtonMargin) + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
         const QSize needs = control->fontMetrics().size(Qt::TextShowMnemonic, caption) + QSize(margins, margins);
